@@ -1,0 +1,151 @@
+#include "client/ApplicationHost_win.h"
+
+#include <commctrl.h>
+
+namespace {
+
+Win32ApplicationHost* TheHost(HWND window) {
+    return reinterpret_cast<Win32ApplicationHost*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
+void BindHost(HWND window, LPARAM createParams) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTA*>(createParams);
+    ::SetWindowLongPtrA(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+}
+
+void RegisterWindowClass(HINSTANCE instance, const char* name, WNDPROC procedure) {
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = ::LoadIconA(instance, "MAINICON");
+    windowClass.hIconSm = windowClass.hIcon;
+    windowClass.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = name;
+    ::RegisterClassExA(&windowClass);
+}
+
+} // namespace
+
+void Win32ApplicationHost::Initialize() {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    RegisterWindowClass(instance_, kApplicationWindowClass, ApplicationWindowProc);
+    RegisterWindowClass(instance_, kTrayWindowClass, MainWindowProc);
+    RegisterWindowClass(instance_, kWarningWindowClass, MainWindowProc);
+    RegisterWindowClass(instance_, kDevicesWindowClass, MainWindowProc);
+    // Zero-sized and centred: it exists for its caption and taskbar entry only.
+    const int x = ::GetSystemMetrics(SM_CXSCREEN) / 2;
+    const int y = ::GetSystemMetrics(SM_CYSCREEN) / 2;
+    applicationWindow_ =
+        ::CreateWindowExA(0, kApplicationWindowClass, "", WS_POPUP | WS_CAPTION | WS_SYSMENU |
+                                                              WS_MINIMIZEBOX | WS_CLIPSIBLINGS,
+                          x, y, 0, 0, nullptr, nullptr, instance_, this);
+}
+
+void Win32ApplicationHost::SetTitle(const std::string& title) {
+    ::SetWindowTextA(applicationWindow_, title.c_str());
+}
+
+void Win32ApplicationHost::GiveTaskbarEntryToApplicationWindow() {
+    // Main windows are created owned by the application window and without
+    // WS_EX_APPWINDOW, so the application window's entry is the only one.
+    ::SetWindowLongPtrA(applicationWindow_, GWL_EXSTYLE,
+                        ::GetWindowLongPtrA(applicationWindow_, GWL_EXSTYLE) | WS_EX_APPWINDOW);
+}
+
+void Win32ApplicationHost::RunMainWindow(TStartMode mode) {
+    // Temporary stand-ins until the tray form, the warning window and the device list
+    // window exist: a hidden main window for the tray monitor, and a plain stay-on-top
+    // placeholder for each helper mode.
+    const char* windowClass = mode == csNormal       ? kTrayWindowClass
+                              : mode == cShowWarning ? kWarningWindowClass
+                                                     : kDevicesWindowClass;
+    const DWORD exStyle = mode == csNormal ? 0 : WS_EX_TOPMOST;
+    mainWindow_ = ::CreateWindowExA(exStyle, windowClass, kApplicationTitle, WS_OVERLAPPEDWINDOW,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, 400, 200, applicationWindow_,
+                                    nullptr, instance_, this);
+    if (mainWindow_ == nullptr) {
+        return;
+    }
+    if (mode != csNormal) {
+        ::ShowWindow(applicationWindow_, SW_SHOWNORMAL);
+        ::ShowWindow(mainWindow_, SW_SHOWNORMAL);
+        ::SetForegroundWindow(mainWindow_);
+    }
+    MSG message;
+    while (::GetMessageA(&message, nullptr, 0, 0) > 0) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageA(&message);
+    }
+}
+
+void Win32ApplicationHost::DestroyWindows() {
+    if (mainWindow_ != nullptr) {
+        ::DestroyWindow(mainWindow_);
+    }
+    if (applicationWindow_ != nullptr) {
+        ::DestroyWindow(applicationWindow_);
+    }
+}
+
+void Win32ApplicationHost::EndSessionNow() {
+    DestroyWindows();
+    ReleaseProcessWideObjects();
+    ::ExitProcess(0);
+}
+
+LRESULT CALLBACK Win32ApplicationHost::ApplicationWindowProc(HWND window, UINT message,
+                                                            WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        BindHost(window, lParam);
+    }
+    Win32ApplicationHost* host = TheHost(window);
+    switch (message) {
+    case WM_DESTROY:
+        if (host != nullptr) {
+            host->applicationWindow_ = nullptr;
+        }
+        break;
+    case WM_ENDSESSION:
+        if (wParam != FALSE && host != nullptr) {
+            host->EndSessionNow();
+        }
+        return 0;
+    case WM_CLOSE:
+        // Closing the application window closes the main window, which ends the program.
+        if (host != nullptr && host->mainWindow_ != nullptr) {
+            ::PostMessageA(host->mainWindow_, WM_CLOSE, 0, 0);
+        }
+        return 0;
+    default:
+        break;
+    }
+    return ::DefWindowProcA(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK Win32ApplicationHost::MainWindowProc(HWND window, UINT message, WPARAM wParam,
+                                                     LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        BindHost(window, lParam);
+    }
+    Win32ApplicationHost* host = TheHost(window);
+    switch (message) {
+    case WM_DESTROY:
+        if (host != nullptr) {
+            host->mainWindow_ = nullptr;
+        }
+        ::PostQuitMessage(0);
+        return 0;
+    case WM_ENDSESSION:
+        if (wParam != FALSE && host != nullptr) {
+            host->EndSessionNow();
+        }
+        return 0;
+    default:
+        break;
+    }
+    return ::DefWindowProcA(window, message, wParam, lParam);
+}

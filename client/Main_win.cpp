@@ -1,0 +1,28 @@
+#include <windows.h>
+
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "client/ApplicationHost_win.h"
+#include "client/EntrySequence.h"
+#include "foundation/GetWinVersionInfoUnit.h"
+#include "platform/windows/Win32Machine.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
+                   int /*show*/) {
+    static platform::windows::Win32Machine machine;
+    platform::InstallMachine(&machine.machine());
+    DetectWinVersion();
+
+    // The C runtime's command-line parsing: enclosing quotes removed, nothing else.
+    const std::vector<std::string> parameters(__argv + 1, __argv + __argc);
+    Win32ApplicationHost host(instance);
+    try {
+        return RunEntrySequence(host, parameters);
+    } catch (const std::exception& failure) {
+        ::MessageBoxA(nullptr, failure.what(), kApplicationTitle, MB_OK | MB_ICONERROR);
+    }
+    return 0;
+}

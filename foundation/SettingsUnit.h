@@ -1,0 +1,50 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// Reads values of one INI file through the system's private-profile routines.
+class TIniFile {
+public:
+    explicit TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& defaultValue) const;
+    const std::string& FileName() const { return fileName_; }
+
+private:
+    std::string fileName_;
+};
+
+// The two user settings, read once from the INI file beside the executable.
+class TSettings {
+public:
+    TSettings();
+    virtual ~TSettings() = default;
+    TSettings(const TSettings&) = delete;
+    TSettings& operator=(const TSettings&) = delete;
+
+    bool Debug() const { return debug_; }
+    const std::string& LogPath() const { return logPath_; }
+    const TIniFile& IniFile() const { return iniFile_; }
+
+private:
+    TIniFile iniFile_;
+    bool debug_ = false;
+    std::string logPath_;
+};
+
+// The process-wide settings; the first call creates them and reads the file.
+TSettings& Settings();
+// Frees the process-wide settings at process end; the next Settings() reads anew.
+void ReleaseSettings();
+
+// "<folder>\<exe name less its last four characters>.ini".
+std::string IniPathForExecutable(const std::string& executablePath);
+
+// A signed 32-bit integer in decimal, or in hexadecimal after "$"; nullopt when the text
+// does not convert (also on overflow).
+std::optional<std::int32_t> StrToIntOpt(const std::string& text);
+
+// The "DEBUG" value: "0x"/"0X" at the start of a text of three characters or more
+// becomes "$"; the switch is on exactly when the number is non-zero.
+bool DebugValueIsOn(const std::string& text);

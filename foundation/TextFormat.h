@@ -1,0 +1,47 @@
+#pragma once
+#include <concepts>
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// One typed argument of a log format. Only integers and texts convert to it, so a
+// caller cannot hand the formatter something it would misread.
+class FormatArg {
+public:
+    enum class Kind { Signed, Unsigned, Text };
+
+    template <std::integral T>
+        requires(!std::same_as<T, bool> && !std::same_as<T, char>)
+    FormatArg(T value) { // NOLINT(google-explicit-constructor): arguments convert implicitly
+        if constexpr (std::is_signed_v<T>) {
+            kind_ = Kind::Signed;
+            signed_ = value;
+        } else {
+            kind_ = Kind::Unsigned;
+            unsigned_ = value;
+        }
+    }
+    FormatArg(const char* text) : kind_(Kind::Text), text_(text == nullptr ? "" : text) {}
+    FormatArg(std::string_view text) : kind_(Kind::Text), text_(text) {}
+    FormatArg(const std::string& text) : kind_(Kind::Text), text_(text) {}
+
+    Kind kind() const { return kind_; }
+    std::int64_t signedValue() const { return signed_; }
+    std::uint64_t unsignedValue() const { return unsigned_; }
+    const std::string& text() const { return text_; }
+
+private:
+    Kind kind_;
+    std::int64_t signed_ = 0;
+    std::uint64_t unsigned_ = 0;
+    std::string text_;
+};
+
+// printf-like formatting with typed arguments: %d, %u, %x, %X, %s and %%, each with an
+// optional "-" (left-justify), width and ".precision". Returns nullopt when a
+// placeholder is malformed, its argument has the wrong kind, or the number of
+// placeholders and arguments differ; never a partial text.
+std::optional<std::string> FormatText(std::string_view format,
+                                      std::initializer_list<FormatArg> args);

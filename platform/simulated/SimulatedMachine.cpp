@@ -1,0 +1,199 @@
+#include "platform/simulated/SimulatedMachine.h"
+
+
+namespace platform {
+namespace {
+
+constexpr std::uint32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kErrorSharingViolation = 32;
+constexpr std::uint32_t kErrorNoSuchPrivilege = 1313;
+constexpr std::uint32_t kErrorNotAllAssigned = 1300;
+constexpr std::uint32_t kErrorAlreadyExists = 183;
+
+std::string ParentOf(const std::string& path) {
+    const auto slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+class SimulatedToken : public TokenHandle {
+public:
+    explicit SimulatedToken(int& openCount) : openCount_(openCount) { ++openCount_; }
+    ~SimulatedToken() override { --openCount_; }
+    SimulatedToken(const SimulatedToken&) = delete;
+    SimulatedToken& operator=(const SimulatedToken&) = delete;
+
+private:
+    int& openCount_;
+};
+
+} // namespace
+
+SimulatedMachine::SimulatedMachine() {
+    machine_.clock = this;
+    machine_.locale = this;
+    machine_.files = this;
+    machine_.system = this;
+    machine_.security = this;
+    machine_.session = this;
+    directories = {"C:", "C:\\Program Files", "C:\\Program Files\\Driveward"};
+    knownPrivileges = {{"SeDebugPrivilege", {20, 0}}, {"SeShutdownPrivilege", {19, 0}}};
+    systemMessages = {{5, "Access is denied.\r\n"},
+                      {1300, "Not all privileges or groups referenced are assigned to the "
+                             "caller.\r\n"}};
+}
+
+LocalTime SimulatedMachine::Now() {
+    if (!upcomingTimes.empty()) {
+        now = upcomingTimes.front();
+        upcomingTimes.erase(upcomingTimes.begin());
+    }
+    return now;
+}
+
+void SimulatedMachine::Sleep(std::uint32_t milliseconds) {
+    sleeps.push_back(milliseconds);
+    ticks += milliseconds;
+}
+
+bool SimulatedMachine::DirectoryExists(const std::string& path) {
+    return directories.count(path) != 0;
+}
+
+bool SimulatedMachine::CreateDirectory(const std::string& path) {
+    for (const auto& folder : unwritableFolders) {
+        if (path.rfind(folder, 0) == 0) {
+            lastError = kErrorAccessDenied;
+            return false;
+        }
+    }
+    if (!DirectoryExists(ParentOf(path)) || DirectoryExists(path)) {
+        lastError = kErrorPathNotFound;
+        return false;
+    }
+    directories.insert(path);
+    return true;
+}
+
+AppendResult SimulatedMachine::AppendToFile(const std::string& path, const std::string& bytes) {
+    ++appendAttempts;
+    if (sharingViolationsLeft > 0) {
+        --sharingViolationsLeft;
+        lastError = kErrorSharingViolation;
+        return AppendResult::SharingViolation;
+    }
+    for (const auto& folder : unwritableFolders) {
+        if (path.rfind(folder, 0) == 0) {
+            lastError = kErrorAccessDenied;
+            return AppendResult::Failed;
+        }
+    }
+    if (!DirectoryExists(ParentOf(path))) {
+        lastError = kErrorPathNotFound;
+        return AppendResult::Failed;
+    }
+    files[path] += bytes;
+    return AppendResult::Written;
+}
+
+std::vector<std::string> SimulatedMachine::LinesOf(const std::string& path) const {
+    std::vector<std::string> lines;
+    const auto it = files.find(path);
+    if (it == files.end()) {
+        return lines;
+    }
+    const std::string& text = it->second;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const auto end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start) + "<no CR LF>");
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+std::optional<std::string> SimulatedMachine::ComputerName() { return computerName; }
+
+std::optional<FileVersion> SimulatedMachine::FixedFileVersion(const std::string& path) {
+    const auto it = fileVersions.find(path);
+    if (it == fileVersions.end()) {
+        lastError = kErrorFileNotFound;
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+std::string SimulatedMachine::SystemMessage(std::uint32_t code) {
+    const auto it = systemMessages.find(code);
+    return it == systemMessages.end() ? std::string() : it->second;
+}
+
+std::string SimulatedMachine::ReadProfileString(const std::string& iniPath,
+                                                const std::string& section,
+                                                const std::string& key,
+                                                const std::string& defaultValue) {
+    profileReads.push_back(iniPath + "|" + section + "|" + key);
+    const auto it = profileValues.find({iniPath, section, key});
+    return it == profileValues.end() ? defaultValue : it->second;
+}
+
+std::unique_ptr<TokenHandle> SimulatedMachine::OpenProcessToken(std::uint32_t /*desiredAccess*/) {
+    if (openTokenError) {
+        lastError = *openTokenError;
+        return nullptr;
+    }
+    return std::make_unique<SimulatedToken>(openTokens);
+}
+
+std::optional<PrivilegeId> SimulatedMachine::LookupPrivilegeValue(const std::string& name) {
+    const auto it = knownPrivileges.find(name);
+    if (it == knownPrivileges.end()) {
+        lastError = kErrorNoSuchPrivilege;
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+bool SimulatedMachine::AdjustTokenPrivilege(TokenHandle& /*token*/, PrivilegeId privilege,
+                                            std::uint32_t attributes) {
+    for (const auto& [name, id] : knownPrivileges) {
+        if (id.lowPart != privilege.lowPart || id.highPart != privilege.highPart) {
+            continue;
+        }
+        if (heldPrivileges.count(name) == 0) {
+            lastError = kErrorNotAllAssigned; // the call still reports success
+            return true;
+        }
+        if (attributes & 2) {
+            enabledPrivileges.insert(name);
+        } else {
+            enabledPrivileges.erase(name);
+        }
+    }
+    lastError = 0;
+    return true;
+}
+
+MutexResult SimulatedMachine::CreateOwnedMutex(const std::string& name) {
+    if (mutexCreationFails) {
+        lastError = kErrorAccessDenied;
+        return MutexResult::Failed;
+    }
+    if (!mutexes.insert(name).second) {
+        lastError = kErrorAlreadyExists;
+        return MutexResult::AlreadyExists;
+    }
+    lastError = 0;
+    return MutexResult::Created;
+}
+
+void SimulatedMachine::ShowWarningMessage(const std::string& caption, const std::string& text) {
+    messageBoxes.emplace_back(caption, text);
+}
+
+} // namespace platform

@@ -1,0 +1,94 @@
+#pragma once
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/Machine.h"
+
+namespace platform {
+
+// A scriptable machine for native tests: every field is the state a test sets up or
+// reads back. Paths are Windows paths, compared as given.
+class SimulatedMachine : public Clock,
+                         public Locale,
+                         public Files,
+                         public SystemFacts,
+                         public Security,
+                         public Session {
+public:
+    SimulatedMachine();
+    Machine& machine() { return machine_; }
+
+    // Clock: Sleep advances the tick count, so waits are instant and visible; the wall
+    // clock moves only when a test sets it.
+    LocalTime now{2011, 3, 15, 2, 10, 38, 48};
+    std::uint64_t ticks = 1000000;
+    std::vector<LocalTime> upcomingTimes; // each Now() takes the next one, then `now`
+    std::vector<std::uint32_t> sleeps;
+    LocalTime Now() override;
+    std::uint64_t TickCount() override { return ticks; }
+    void Sleep(std::uint32_t milliseconds) override;
+
+    // Locale
+    LocaleFormats formats;
+    LocaleFormats UserFormats() override { return formats; }
+
+    // Files: folders, file contents, and faults.
+    std::set<std::string> directories;
+    std::map<std::string, std::string> files;
+    std::set<std::string> unwritableFolders; // a file below one of these cannot be opened
+    int sharingViolationsLeft = 0;           // the next appends meet a file held open
+    int appendAttempts = 0;
+    bool DirectoryExists(const std::string& path) override;
+    bool CreateDirectory(const std::string& path) override;
+    AppendResult AppendToFile(const std::string& path, const std::string& bytes) override;
+    std::vector<std::string> LinesOf(const std::string& path) const;
+
+    // System facts
+    std::string moduleFileName = "C:\\Program Files\\Driveward\\Driveward.exe";
+    std::optional<std::string> computerName = std::string("WORKSTATION7");
+    std::optional<OsVersion> osVersion = OsVersion{2, 6, 1};
+    std::map<std::string, FileVersion> fileVersions;
+    std::map<std::uint32_t, std::string> systemMessages;
+    std::map<std::tuple<std::string, std::string, std::string>, std::string> profileValues;
+    std::vector<std::string> profileReads; // "path|section|key" in order
+    std::uint32_t lastError = 0;
+    std::string ModuleFileName() override { return moduleFileName; }
+    std::optional<std::string> ComputerName() override;
+    std::optional<OsVersion> QueryOsVersion() override { return osVersion; }
+    std::optional<FileVersion> FixedFileVersion(const std::string& path) override;
+    std::string SystemMessage(std::uint32_t code) override;
+    std::uint32_t LastError() override { return lastError; }
+    void SetLastError(std::uint32_t code) override { lastError = code; }
+    std::string ReadProfileString(const std::string& iniPath, const std::string& section,
+                                  const std::string& key,
+                                  const std::string& defaultValue) override;
+
+    // Security: the privileges the process token holds, and the faults of each call.
+    std::map<std::string, PrivilegeId> knownPrivileges;
+    std::set<std::string> heldPrivileges{"SeDebugPrivilege"};
+    std::set<std::string> enabledPrivileges;
+    std::optional<std::uint32_t> openTokenError; // OpenProcessToken fails with this code
+    int openTokens = 0;
+    std::unique_ptr<TokenHandle> OpenProcessToken(std::uint32_t desiredAccess) override;
+    std::optional<PrivilegeId> LookupPrivilegeValue(const std::string& name) override;
+    bool AdjustTokenPrivilege(TokenHandle& token, PrivilegeId privilege,
+                              std::uint32_t attributes) override;
+
+    // Session: named mutexes of this logon session, and the message boxes shown.
+    std::set<std::string> mutexes;
+    bool mutexCreationFails = false;
+    std::vector<std::pair<std::string, std::string>> messageBoxes; // caption, text
+    MutexResult CreateOwnedMutex(const std::string& name) override;
+    void ShowWarningMessage(const std::string& caption, const std::string& text) override;
+
+private:
+    Machine machine_;
+};
+
+} // namespace platform

@@ -1,0 +1,49 @@
+#include <windows.h>
+
+#include "platform/windows/UniqueHandle.h"
+#include "platform/windows/Win32Machine.h"
+
+namespace platform::windows {
+namespace {
+
+class Win32Token : public TokenHandle {
+public:
+    explicit Win32Token(HANDLE handle) : handle_(handle) {}
+    HANDLE get() const { return handle_.get(); }
+
+private:
+    UniqueKernelHandle handle_;
+};
+
+} // namespace
+
+std::unique_ptr<TokenHandle> Win32Security::OpenProcessToken(std::uint32_t desiredAccess) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), desiredAccess, &token)) {
+        return nullptr;
+    }
+    return std::make_unique<Win32Token>(token);
+}
+
+std::optional<PrivilegeId> Win32Security::LookupPrivilegeValue(const std::string& name) {
+    LUID luid;
+    if (!::LookupPrivilegeValueA(nullptr, name.c_str(), &luid)) {
+        return std::nullopt;
+    }
+    return PrivilegeId{luid.LowPart, luid.HighPart};
+}
+
+bool Win32Security::AdjustTokenPrivilege(TokenHandle& token, PrivilegeId privilege,
+                                         std::uint32_t attributes) {
+    TOKEN_PRIVILEGES wanted = {};
+    wanted.PrivilegeCount = 1;
+    wanted.Privileges[0].Luid.LowPart = privilege.lowPart;
+    wanted.Privileges[0].Luid.HighPart = privilege.highPart;
+    wanted.Privileges[0].Attributes = attributes;
+    TOKEN_PRIVILEGES previous = {}; // one entry: 16 bytes
+    DWORD previousSize = 0;
+    return ::AdjustTokenPrivileges(static_cast<Win32Token&>(token).get(), FALSE, &wanted,
+                                   sizeof previous, &previous, &previousSize) != FALSE;
+}
+
+} // namespace platform::windows

@@ -1,0 +1,14 @@
+#include "platform/windows/Win32Machine.h"
+
+namespace platform::windows {
+
+Win32Machine::Win32Machine() {
+    machine_.clock = &clock_;
+    machine_.locale = &locale_;
+    machine_.files = &files_;
+    machine_.system = &system_;
+    machine_.security = &security_;
+    machine_.session = &session_;
+}
+
+} // namespace platform::windows

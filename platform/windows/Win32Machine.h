@@ -1,0 +1,69 @@
+#pragma once
+#include "platform/Machine.h"
+
+namespace platform::windows {
+
+// The real operating system: a thin pass-through, one OS call (or a fixed short
+// sequence of them) per method, no decisions.
+class Win32Clock : public Clock {
+public:
+    LocalTime Now() override;
+    std::uint64_t TickCount() override;
+    void Sleep(std::uint32_t milliseconds) override;
+};
+
+class Win32Locale : public Locale {
+public:
+    LocaleFormats UserFormats() override;
+};
+
+class Win32Files : public Files {
+public:
+    bool DirectoryExists(const std::string& path) override;
+    bool CreateDirectory(const std::string& path) override;
+    AppendResult AppendToFile(const std::string& path, const std::string& bytes) override;
+};
+
+class Win32SystemFacts : public SystemFacts {
+public:
+    std::string ModuleFileName() override;
+    std::optional<std::string> ComputerName() override;
+    std::optional<OsVersion> QueryOsVersion() override;
+    std::optional<FileVersion> FixedFileVersion(const std::string& path) override;
+    std::string SystemMessage(std::uint32_t code) override;
+    std::uint32_t LastError() override;
+    void SetLastError(std::uint32_t code) override;
+    std::string ReadProfileString(const std::string& iniPath, const std::string& section,
+                                  const std::string& key, const std::string& defaultValue) override;
+};
+
+class Win32Security : public Security {
+public:
+    std::unique_ptr<TokenHandle> OpenProcessToken(std::uint32_t desiredAccess) override;
+    std::optional<PrivilegeId> LookupPrivilegeValue(const std::string& name) override;
+    bool AdjustTokenPrivilege(TokenHandle& token, PrivilegeId privilege,
+                              std::uint32_t attributes) override;
+};
+
+class Win32Session : public Session {
+public:
+    MutexResult CreateOwnedMutex(const std::string& name) override;
+    void ShowWarningMessage(const std::string& caption, const std::string& text) override;
+};
+
+class Win32Machine {
+public:
+    Win32Machine();
+    Machine& machine() { return machine_; }
+
+private:
+    Win32Clock clock_;
+    Win32Locale locale_;
+    Win32Files files_;
+    Win32SystemFacts system_;
+    Win32Security security_;
+    Win32Session session_;
+    Machine machine_;
+};
+
+} // namespace platform::windows

@@ -1,0 +1,18 @@
+#!/bin/sh
+# Runs one Windows program in the test run's Wine prefix: wine-run.sh DIR PROGRAM [ARGS...]
+set -eu
+dir=$1
+shift
+export WINEPREFIX="$dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ -z "${DISPLAY:-}" ] && [ -f "$dir/display" ]; then
+    DISPLAY=$(cat "$dir/display")
+    export DISPLAY
+fi
+# Wine starts background processes (services, the desktop) that inherit the standard
+# handles and outlive the program; through a file they cannot hold the runner's pipe open.
+output=$(mktemp)
+trap 'rm -f "$output"' EXIT
+status=0
+wine "$@" >"$output" 2>&1 </dev/null || status=$?
+cat "$output"
+exit $status

@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include "SimulatedMachineTest.h"
+#include "foundation/SettingsUnit.h"
+
+namespace {
+
+TEST(IniPath, IsTheExecutableNameLessFourCharactersInItsFolder) {
+    EXPECT_EQ(IniPathForExecutable("C:\\Tools\\monitor.exe"), "C:\\Tools\\monitor.ini");
+    EXPECT_EQ(IniPathForExecutable("C:\\x.exe"), "C:\\x.ini");
+    EXPECT_EQ(IniPathForExecutable("C:\\Tools\\Driveward.EXE"), "C:\\Tools\\Driveward.ini");
+    EXPECT_EQ(IniPathForExecutable("C:\\Tools\\tool.com"), "C:\\Tools\\tool.ini");
+    EXPECT_EQ(IniPathForExecutable("C:\\my.app\\run.bin"), "C:\\my.app\\run.ini");
+    EXPECT_EQ(IniPathForExecutable("\\\\server\\share\\dw.exe"), "\\\\server\\share\\dw.ini");
+    EXPECT_EQ(IniPathForExecutable("C:\\ab"), "C:\\.ini"); // shorter than the cut
+}
+
+TEST(DebugValue, NonZeroIntegersSwitchDebuggingOn) {
+    const std::pair<const char*, bool> table[] = {
+        {"1", true},     {"-1", true},          {"2", true},           {"0x10", true},
+        {"0X1f", true},  {"$10", true},         {"$FFFFFFFF", true},   {"+3", true},
+        {"0", false},    {"-0", false},         {"0x0", false},        {"true", false},
+        {"yes", false},  {"", false},           {"0x", false},         {"$", false},
+        {"1a", false},   {"99999999999", false}, {"2147483648", false}, {"-2147483648", true},
+        {"0x100000000", false}, {"x10", false}, {"1 ", false},
+    };
+    for (const auto& [text, on] : table) {
+        EXPECT_EQ(DebugValueIsOn(text), on) << '"' << text << '"';
+    }
+}
+
+TEST(DebugValue, HexadecimalTakesAny32BitPattern) {
+    EXPECT_EQ(StrToIntOpt("$FFFFFFFF"), -1);
+    EXPECT_EQ(StrToIntOpt("-$10"), -16);
+    EXPECT_EQ(StrToIntOpt("2147483647"), 2147483647);
+    EXPECT_EQ(StrToIntOpt("-2147483648"), INT32_MIN);
+}
+
+class SettingsTest : public SimulatedMachineTest {
+protected:
+    const std::string ini = "C:\\Program Files\\Driveward\\Driveward.ini";
+    void Set(const std::string& key, const std::string& value) {
+        sim.profileValues[{ini, "GENERAL", key}] = value;
+    }
+    ~SettingsTest() override { ReleaseSettings(); }
+};
+
+TEST_F(SettingsTest, DefaultsWithoutAnIniFile) {
+    const TSettings settings;
+    EXPECT_FALSE(settings.Debug());
+    EXPECT_EQ(settings.LogPath(), "C:\\Program Files\\Driveward\\");
+    EXPECT_EQ(settings.IniFile().FileName(), ini);
+    EXPECT_EQ(sim.profileReads, (std::vector<std::string>{ini + "|GENERAL|DEBUG",
+                                                          ini + "|GENERAL|LogPath"}));
+}
+
+TEST_F(SettingsTest, ValuesFromTheIniFile) {
+    Set("DEBUG", "0x10");
+    Set("LogPath", "D:\\Logs");
+    const TSettings settings;
+    EXPECT_TRUE(settings.Debug());
+    EXPECT_EQ(settings.LogPath(), "D:\\Logs");
+}
+
+TEST_F(SettingsTest, AnEmptyLogPathGivesTheExecutablesFolder) {
+    Set("LogPath", "");
+    Set("DEBUG", "true");
+    const TSettings settings;
+    EXPECT_EQ(settings.LogPath(), "C:\\Program Files\\Driveward\\");
+    EXPECT_FALSE(settings.Debug());
+}
+
+TEST_F(SettingsTest, TheProcessWideSettingsAreReadOnce) {
+    Set("DEBUG", "1");
+    TSettings& first = Settings();
+    Set("DEBUG", "0");
+    TSettings& second = Settings();
+    EXPECT_EQ(&first, &second);
+    EXPECT_TRUE(second.Debug());
+    EXPECT_EQ(sim.profileReads.size(), 2u);
+    ReleaseSettings();
+    EXPECT_FALSE(Settings().Debug()); // a new process would read the file anew
+}
+
+} // namespace
