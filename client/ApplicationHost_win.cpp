@@ -10,8 +10,7 @@ Win32ApplicationHost* TheHost(HWND window) {
 
 void BindHost(HWND window, LPARAM createParams) {
     const auto* create = reinterpret_cast<const CREATESTRUCTA*>(createParams);
-    ::SetWindowLongPtrA(window, GWLP_USERDATA,
-                        reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
 }
 
 void RegisterWindowClass(HINSTANCE instance, const char* name, WNDPROC procedure) {
@@ -40,9 +39,9 @@ void Win32ApplicationHost::Initialize() {
     const int x = ::GetSystemMetrics(SM_CXSCREEN) / 2;
     const int y = ::GetSystemMetrics(SM_CYSCREEN) / 2;
     applicationWindow_ =
-        ::CreateWindowExA(0, kApplicationWindowClass, "", WS_POPUP | WS_CAPTION | WS_SYSMENU |
-                                                              WS_MINIMIZEBOX | WS_CLIPSIBLINGS,
-                          x, y, 0, 0, nullptr, nullptr, instance_, this);
+        ::CreateWindowExA(0, kApplicationWindowClass, "",
+                          WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPSIBLINGS, x,
+                          y, 0, 0, nullptr, nullptr, instance_, this);
 }
 
 void Win32ApplicationHost::SetTitle(const std::string& title) {
@@ -98,7 +97,7 @@ void Win32ApplicationHost::EndSessionNow() {
 }
 
 LRESULT CALLBACK Win32ApplicationHost::ApplicationWindowProc(HWND window, UINT message,
-                                                            WPARAM wParam, LPARAM lParam) {
+                                                             WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         BindHost(window, lParam);
     }
@@ -127,7 +126,7 @@ LRESULT CALLBACK Win32ApplicationHost::ApplicationWindowProc(HWND window, UINT m
 }
 
 LRESULT CALLBACK Win32ApplicationHost::MainWindowProc(HWND window, UINT message, WPARAM wParam,
-                                                     LPARAM lParam) {
+                                                      LPARAM lParam) {
     if (message == WM_NCCREATE) {
         BindHost(window, lParam);
     }

@@ -23,8 +23,7 @@ public:
 private:
     static LRESULT CALLBACK ApplicationWindowProc(HWND window, UINT message, WPARAM wParam,
                                                   LPARAM lParam);
-    static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
-                                           LPARAM lParam);
+    static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     // The session is really ending: leave at once by the orderly path, before Windows
     // ends the process.
     void EndSessionNow();

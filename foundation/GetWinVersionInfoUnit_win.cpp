@@ -13,8 +13,8 @@ bool CallOptional(const char* library, const char* entryPoint, Args... args) {
     if (!module) {
         return false;
     }
-    const auto function = reinterpret_cast<Fn>(
-        reinterpret_cast<void*>(::GetProcAddress(module.get(), entryPoint)));
+    const auto function =
+        reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module.get(), entryPoint)));
     if (function == nullptr) {
         return false;
     }

@@ -11,7 +11,9 @@ TLog::TLog(const std::string& aServiceName) : sourceName_(aServiceName) {
     Assert(!aServiceName.empty(), "aServiceName mag niet leeg zijn.");
 }
 
-TLog::~TLog() { Add("Stopped logging"); }
+TLog::~TLog() {
+    Add("Stopped logging");
+}
 
 void TLog::AddFmt(std::string_view format, std::initializer_list<FormatArg> args) {
     if (const auto text = FormatText(format, args)) {
@@ -28,12 +30,22 @@ void TLog::Add(const std::string& text) {
     Flush();
 }
 
-void TLog::Info(const std::string& text) { Add("Info: " + text); }
-void TLog::Error(const std::string& text) { Add("Error: " + text); }
-void TLog::Warning(const std::string& text) { Add("Warning: " + text); }
+void TLog::Info(const std::string& text) {
+    Add("Info: " + text);
+}
+void TLog::Error(const std::string& text) {
+    Add("Error: " + text);
+}
+void TLog::Warning(const std::string& text) {
+    Add("Warning: " + text);
+}
 
-void TLog::DebugBegin() { Add("--- DEBUG ------"); }
-void TLog::DebugEnd() { Add("----------------"); }
+void TLog::DebugBegin() {
+    Add("--- DEBUG ------");
+}
+void TLog::DebugEnd() {
+    Add("----------------");
+}
 
 void TLog::Flush() {
     if (LogPath.empty()) {

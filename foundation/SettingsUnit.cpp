@@ -54,7 +54,8 @@ std::optional<std::int32_t> StrToIntOpt(const std::string& text) {
         return std::nullopt;
     }
     // Hexadecimal takes any 32-bit pattern ($FFFFFFFF is -1); decimal must fit the range.
-    const std::uint64_t limit = base == 16 ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+    const std::uint64_t limit =
+        base == 16 ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
     std::uint64_t value = 0;
     for (; pos < text.size(); ++pos) {
         const int digit = DigitValue(text[pos], base);
@@ -98,4 +99,6 @@ TSettings& Settings() {
     return *settingsInstance;
 }
 
-void ReleaseSettings() { settingsInstance.reset(); }
+void ReleaseSettings() {
+    settingsInstance.reset();
+}

@@ -13,8 +13,8 @@ public:
     enum class Kind { Signed, Unsigned, Text };
 
     template <std::integral T>
-        requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-    FormatArg(T value) { // NOLINT(google-explicit-constructor): arguments convert implicitly
+    requires(!std::same_as<T, bool> && !std::same_as<T, char>)
+        FormatArg(T value) { // NOLINT(google-explicit-constructor): arguments convert implicitly
         if constexpr (std::is_signed_v<T>) {
             kind_ = Kind::Signed;
             signed_ = value;

@@ -65,7 +65,8 @@ std::string YearPart(std::size_t count, const platform::LocalTime& t) {
 
 } // namespace
 
-std::string FormatShortDate(const platform::LocalTime& time, const platform::LocaleFormats& formats) {
+std::string FormatShortDate(const platform::LocalTime& time,
+                            const platform::LocaleFormats& formats) {
     const std::string& picture = formats.shortDatePattern;
     std::string out;
     std::size_t pos = 0;
@@ -112,7 +113,8 @@ std::string FormatShortDate(const platform::LocalTime& time, const platform::Loc
     return out;
 }
 
-std::string FormatTimeOfDay(const platform::LocalTime& time, const platform::LocaleFormats& formats) {
+std::string FormatTimeOfDay(const platform::LocalTime& time,
+                            const platform::LocaleFormats& formats) {
     int hour = time.hour;
     if (!formats.twentyFourHour) {
         hour %= 12;
@@ -127,8 +129,7 @@ std::string FormatTimeOfDay(const platform::LocalTime& time, const platform::Loc
         const std::string& designator =
             time.hour < 12 ? formats.amDesignator : formats.pmDesignator;
         if (!designator.empty()) {
-            text = formats.designatorBeforeTime ? designator + " " + text
-                                                : text + " " + designator;
+            text = formats.designatorBeforeTime ? designator + " " + text : text + " " + designator;
         }
     }
     return text;

@@ -17,9 +17,15 @@ Machine& CurrentMachine() {
     return *installed;
 }
 
-void InstallMachine(Machine* machine) { installed = machine; }
+void InstallMachine(Machine* machine) {
+    installed = machine;
+}
 
-ScopedMachine::ScopedMachine(Machine& machine) : previous_(installed) { installed = &machine; }
-ScopedMachine::~ScopedMachine() { installed = previous_; }
+ScopedMachine::ScopedMachine(Machine& machine) : previous_(installed) {
+    installed = &machine;
+}
+ScopedMachine::~ScopedMachine() {
+    installed = previous_;
+}
 
 } // namespace platform

@@ -3,7 +3,9 @@
 set -eu
 dir=$1
 shift
-export WINEPREFIX="$dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# A test may prefer native DLLs of its own through WINEDLLOVERRIDES; the Mono and Gecko
+# installers stay off either way.
+export WINEPREFIX="$dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 if [ -z "${DISPLAY:-}" ] && [ -f "$dir/display" ]; then
     DISPLAY=$(cat "$dir/display")
     export DISPLAY

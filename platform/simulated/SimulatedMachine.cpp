@@ -1,6 +1,5 @@
 #include "platform/simulated/SimulatedMachine.h"
 
-
 namespace platform {
 namespace {
 
@@ -117,7 +116,9 @@ std::vector<std::string> SimulatedMachine::LinesOf(const std::string& path) cons
     return lines;
 }
 
-std::optional<std::string> SimulatedMachine::ComputerName() { return computerName; }
+std::optional<std::string> SimulatedMachine::ComputerName() {
+    return computerName;
+}
 
 std::optional<FileVersion> SimulatedMachine::FixedFileVersion(const std::string& path) {
     const auto it = fileVersions.find(path);
@@ -134,8 +135,7 @@ std::string SimulatedMachine::SystemMessage(std::uint32_t code) {
 }
 
 std::string SimulatedMachine::ReadProfileString(const std::string& iniPath,
-                                                const std::string& section,
-                                                const std::string& key,
+                                                const std::string& section, const std::string& key,
                                                 const std::string& defaultValue) {
     profileReads.push_back(iniPath + "|" + section + "|" + key);
     const auto it = profileValues.find({iniPath, section, key});

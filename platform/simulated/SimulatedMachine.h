@@ -66,8 +66,7 @@ public:
     std::uint32_t LastError() override { return lastError; }
     void SetLastError(std::uint32_t code) override { lastError = code; }
     std::string ReadProfileString(const std::string& iniPath, const std::string& section,
-                                  const std::string& key,
-                                  const std::string& defaultValue) override;
+                                  const std::string& key, const std::string& defaultValue) override;
 
     // Security: the privileges the process token holds, and the faults of each call.
     std::map<std::string, PrivilegeId> knownPrivileges;

@@ -10,8 +10,12 @@ LocalTime Win32Clock::Now() {
     return LocalTime{t.wYear, t.wMonth, t.wDay, t.wDayOfWeek, t.wHour, t.wMinute, t.wSecond};
 }
 
-std::uint64_t Win32Clock::TickCount() { return ::GetTickCount64(); }
+std::uint64_t Win32Clock::TickCount() {
+    return ::GetTickCount64();
+}
 
-void Win32Clock::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+void Win32Clock::Sleep(std::uint32_t milliseconds) {
+    ::Sleep(milliseconds);
+}
 
 } // namespace platform::windows

@@ -14,8 +14,7 @@ using GetFileVersionInfoSizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
 using GetFileVersionInfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
 using VerQueryValueFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
 
-template <typename Fn>
-Fn Resolve(const UniqueLibrary& library, const char* name) {
+template <typename Fn> Fn Resolve(const UniqueLibrary& library, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(library.get(), name)));
 }
 
@@ -85,23 +84,25 @@ std::optional<FileVersion> Win32SystemFacts::FixedFileVersion(const std::string&
 std::string Win32SystemFacts::SystemMessage(std::uint32_t code) {
     char buffer[256];
     const DWORD length =
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                         code, 0, buffer, sizeof buffer, nullptr);
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                         0, buffer, sizeof buffer, nullptr);
     return std::string(buffer, length);
 }
 
-std::uint32_t Win32SystemFacts::LastError() { return ::GetLastError(); }
+std::uint32_t Win32SystemFacts::LastError() {
+    return ::GetLastError();
+}
 
-void Win32SystemFacts::SetLastError(std::uint32_t code) { ::SetLastError(code); }
+void Win32SystemFacts::SetLastError(std::uint32_t code) {
+    ::SetLastError(code);
+}
 
 std::string Win32SystemFacts::ReadProfileString(const std::string& iniPath,
-                                                const std::string& section,
-                                                const std::string& key,
+                                                const std::string& section, const std::string& key,
                                                 const std::string& defaultValue) {
     char buffer[2048];
-    const DWORD length =
-        ::GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), buffer,
-                                   sizeof buffer, iniPath.c_str());
+    const DWORD length = ::GetPrivateProfileStringA(
+        section.c_str(), key.c_str(), defaultValue.c_str(), buffer, sizeof buffer, iniPath.c_str());
     return std::string(buffer, length);
 }
 

@@ -7,8 +7,7 @@ namespace platform::windows {
 
 // One owner per handle: closes it on every path, failure included. Traits give the
 // invalid value and the close call of one handle type.
-template <typename Traits>
-class UniqueHandle {
+template <typename Traits> class UniqueHandle {
 public:
     using Handle = typename Traits::Handle;
 

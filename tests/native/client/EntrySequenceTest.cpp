@@ -91,31 +91,31 @@ TEST_F(EntrySequenceTest, DebugModeAddsThePrivilegeLineAndTheLogGoesToLogPath) {
 TEST_F(EntrySequenceTest, APrivilegeThatCannotBeEnabledIsOneErrorLineAndStartUpGoesOn) {
     sim.heldPrivileges.clear();
     EXPECT_EQ(Run({}), 0);
-    EXPECT_THAT(LogTexts(),
-                ElementsAre("Start logging on machine PC7.", "Versie: 1.2.3.4",
-                            "Error: 1300 - Not all privileges or groups referenced are "
-                            "assigned to the caller",
-                            "Error nr: 1300", "Mode = csNormal", "Stopped logging"));
+    EXPECT_THAT(LogTexts(), ElementsAre("Start logging on machine PC7.", "Versie: 1.2.3.4",
+                                        "Error: 1300 - Not all privileges or groups referenced are "
+                                        "assigned to the caller",
+                                        "Error nr: 1300", "Mode = csNormal", "Stopped logging"));
 }
 
 TEST_F(EntrySequenceTest, ATokenThatCannotBeOpenedReportsItsOwnCode) {
     sim.openTokenError = 5;
     Run({"1"});
-    EXPECT_THAT(LogTexts(), ElementsAre("Start logging on machine PC7.", "Versie: 1.2.3.4",
-                                        "Error: 5 - Access is denied", "Error nr: 5",
-                                        "Start as helper", "Mode = cShowWarning",
-                                        "Stopped logging"));
+    EXPECT_THAT(LogTexts(),
+                ElementsAre("Start logging on machine PC7.", "Versie: 1.2.3.4",
+                            "Error: 5 - Access is denied", "Error nr: 5", "Start as helper",
+                            "Mode = cShowWarning", "Stopped logging"));
 }
 
 TEST_F(EntrySequenceTest, ASecondTrayMonitorIsRefusedWithTheMessageAndExitsZero) {
     sim.mutexes.insert("Tarnvik - Driveward");
     EXPECT_EQ(Run({}), 0);
-    EXPECT_THAT(sim.messageBoxes, ElementsAre(std::make_pair(std::string("Driveward"),
-                                                             std::string("Driveward is already running."))));
-    EXPECT_THAT(LogTexts(), ElementsAre("Start logging on machine PC7.", "Versie: 1.2.3.4",
-                                        "Stopped logging"));
-    EXPECT_THAT(host.calls, ElementsAre("Initialize", "SetTitle Driveward", "Taskbar",
-                                        "DestroyWindows"));
+    EXPECT_THAT(sim.messageBoxes,
+                ElementsAre(std::make_pair(std::string("Driveward"),
+                                           std::string("Driveward is already running."))));
+    EXPECT_THAT(LogTexts(),
+                ElementsAre("Start logging on machine PC7.", "Versie: 1.2.3.4", "Stopped logging"));
+    EXPECT_THAT(host.calls,
+                ElementsAre("Initialize", "SetTitle Driveward", "Taskbar", "DestroyWindows"));
 }
 
 TEST_F(EntrySequenceTest, AMutexThatCannotBeCreatedAlsoRefusesTheTrayMonitor) {
@@ -130,9 +130,9 @@ TEST_F(EntrySequenceTest, HelpersTakeNoLockAndRunBesideATrayMonitor) {
     sim.mutexes.insert("Tarnvik - Driveward");
     EXPECT_EQ(Run({"2"}), 0);
     EXPECT_TRUE(sim.messageBoxes.empty());
-    EXPECT_THAT(LogTexts(), ElementsAre("Start logging on machine PC7.", "Versie: 1.2.3.4",
-                                        "Start as helper", "Mode = cShowDevices",
-                                        "Stopped logging"));
+    EXPECT_THAT(LogTexts(),
+                ElementsAre("Start logging on machine PC7.", "Versie: 1.2.3.4", "Start as helper",
+                            "Mode = cShowDevices", "Stopped logging"));
     EXPECT_TRUE(host.helperFlagWhileRunning);
     EXPECT_EQ(sim.mutexes.size(), 1u);
 }
@@ -144,8 +144,8 @@ TEST_F(EntrySequenceTest, AParameterThatSelectsNoModeEndsAfterStartAsHelper) {
         EXPECT_EQ(Run({parameter}), 0) << parameter;
         EXPECT_EQ(LogTexts().size(), 4u) << '"' << parameter << '"';
         EXPECT_EQ(LogTexts()[2], "Start as helper");
-        EXPECT_THAT(host.calls, ElementsAre("Initialize", "SetTitle Driveward", "Taskbar",
-                                            "DestroyWindows"));
+        EXPECT_THAT(host.calls,
+                    ElementsAre("Initialize", "SetTitle Driveward", "Taskbar", "DestroyWindows"));
         EXPECT_TRUE(sim.mutexes.empty());
         EXPECT_TRUE(StartedAsHelper);
     }

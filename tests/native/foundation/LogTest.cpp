@@ -37,9 +37,9 @@ TEST_F(LogTest, PrefixesAndDebugMarkers) {
     log.DebugEnd();
     log.AddFmt("Drive info: %s", {"E:"});
     const std::vector<std::string> expected = {
-        "15-3-2011 10:38:48 - Info: i",           "15-3-2011 10:38:48 - Error: e",
-        "15-3-2011 10:38:48 - Warning: w",        "15-3-2011 10:38:48 - --- DEBUG ------",
-        "15-3-2011 10:38:48 - ----------------",  "15-3-2011 10:38:48 - Drive info: E:",
+        "15-3-2011 10:38:48 - Info: i",          "15-3-2011 10:38:48 - Error: e",
+        "15-3-2011 10:38:48 - Warning: w",       "15-3-2011 10:38:48 - --- DEBUG ------",
+        "15-3-2011 10:38:48 - ----------------", "15-3-2011 10:38:48 - Drive info: E:",
     };
     EXPECT_EQ(Lines(), expected);
 }
@@ -120,9 +120,9 @@ TEST_F(LogTest, LinesAddedBeforeLogPathAreWrittenFirstWithTheirOwnTimestamps) {
     log.LogPath = "D:\\Logs";
     sim.now = {2011, 3, 15, 2, 10, 0, 3};
     log.Add("third");
-    EXPECT_EQ(Lines(), (std::vector<std::string>{"15-3-2011 10:00:01 - first",
-                                                 "15-3-2011 10:00:02 - second",
-                                                 "15-3-2011 10:00:03 - third"}));
+    EXPECT_EQ(Lines(),
+              (std::vector<std::string>{"15-3-2011 10:00:01 - first", "15-3-2011 10:00:02 - second",
+                                        "15-3-2011 10:00:03 - third"}));
     EXPECT_EQ(log.PendingLineCount(), 0u);
     log.LogPath.clear();
 }

@@ -17,12 +17,14 @@ TEST(IniPath, IsTheExecutableNameLessFourCharactersInItsFolder) {
 
 TEST(DebugValue, NonZeroIntegersSwitchDebuggingOn) {
     const std::pair<const char*, bool> table[] = {
-        {"1", true},     {"-1", true},          {"2", true},           {"0x10", true},
-        {"0X1f", true},  {"$10", true},         {"$FFFFFFFF", true},   {"+3", true},
-        {"0", false},    {"-0", false},         {"0x0", false},        {"true", false},
-        {"yes", false},  {"", false},           {"0x", false},         {"$", false},
-        {"1a", false},   {"99999999999", false}, {"2147483648", false}, {"-2147483648", true},
-        {"0x100000000", false}, {"x10", false}, {"1 ", false},
+        {"1", true},           {"-1", true},          {"2", true},
+        {"0x10", true},        {"0X1f", true},        {"$10", true},
+        {"$FFFFFFFF", true},   {"+3", true},          {"0", false},
+        {"-0", false},         {"0x0", false},        {"true", false},
+        {"yes", false},        {"", false},           {"0x", false},
+        {"$", false},          {"1a", false},         {"99999999999", false},
+        {"2147483648", false}, {"-2147483648", true}, {"0x100000000", false},
+        {"x10", false},        {"1 ", false},
     };
     for (const auto& [text, on] : table) {
         EXPECT_EQ(DebugValueIsOn(text), on) << '"' << text << '"';
@@ -50,8 +52,8 @@ TEST_F(SettingsTest, DefaultsWithoutAnIniFile) {
     EXPECT_FALSE(settings.Debug());
     EXPECT_EQ(settings.LogPath(), "C:\\Program Files\\Driveward\\");
     EXPECT_EQ(settings.IniFile().FileName(), ini);
-    EXPECT_EQ(sim.profileReads, (std::vector<std::string>{ini + "|GENERAL|DEBUG",
-                                                          ini + "|GENERAL|LogPath"}));
+    EXPECT_EQ(sim.profileReads,
+              (std::vector<std::string>{ini + "|GENERAL|DEBUG", ini + "|GENERAL|LogPath"}));
 }
 
 TEST_F(SettingsTest, ValuesFromTheIniFile) {

@@ -31,14 +31,14 @@ TEST(TextFormat, WidthPrecisionAndJustification) {
 }
 
 TEST(TextFormat, MismatchesGiveNothingRatherThanAPartialText) {
-    EXPECT_EQ(FormatText("%s and %s", {"one"}), std::nullopt);    // too few arguments
-    EXPECT_EQ(FormatText("%s", {"one", "two"}), std::nullopt);    // too many
-    EXPECT_EQ(FormatText("%d", {"text"}), std::nullopt);          // wrong kind
-    EXPECT_EQ(FormatText("%s", {5}), std::nullopt);               // wrong kind
-    EXPECT_EQ(FormatText("ends in %", {}), std::nullopt);         // lone percent
-    EXPECT_EQ(FormatText("%q", {1}), std::nullopt);               // unknown type
-    EXPECT_EQ(FormatText("%99999999d", {1}), std::nullopt);       // absurd width
-    EXPECT_EQ(FormatText("%*d", {1, 2}), std::nullopt);           // star widths unsupported
+    EXPECT_EQ(FormatText("%s and %s", {"one"}), std::nullopt); // too few arguments
+    EXPECT_EQ(FormatText("%s", {"one", "two"}), std::nullopt); // too many
+    EXPECT_EQ(FormatText("%d", {"text"}), std::nullopt);       // wrong kind
+    EXPECT_EQ(FormatText("%s", {5}), std::nullopt);            // wrong kind
+    EXPECT_EQ(FormatText("ends in %", {}), std::nullopt);      // lone percent
+    EXPECT_EQ(FormatText("%q", {1}), std::nullopt);            // unknown type
+    EXPECT_EQ(FormatText("%99999999d", {1}), std::nullopt);    // absurd width
+    EXPECT_EQ(FormatText("%*d", {1, 2}), std::nullopt);        // star widths unsupported
 }
 
 } // namespace

@@ -8,7 +8,9 @@ platform::LocalTime At(int hour, int minute, int second) {
     return platform::LocalTime{2011, 3, 15, 2, hour, minute, second};
 }
 
-platform::LocaleFormats Dutch() { return platform::LocaleFormats{}; } // d-M-yyyy, H:mm:ss
+platform::LocaleFormats Dutch() {
+    return platform::LocaleFormats{};
+} // d-M-yyyy, H:mm:ss
 
 platform::LocaleFormats UnitedStates() {
     platform::LocaleFormats f;
@@ -53,8 +55,9 @@ TEST(Timestamp, ShortDatePictures) {
     auto f = Dutch();
     const auto t = At(1, 2, 3);
     const std::pair<const char*, const char*> table[] = {
-        {"dd.MM.yyyy", "15.03.2011"}, {"yyyy-MM-dd", "2011-03-15"}, {"d/M/yy", "15/3/11"},
-        {"y", "11"},                  {"'Day' d", "Day 15"},        {"d 'o''clock'", "15 o'clock"},
+        {"dd.MM.yyyy", "15.03.2011"}, {"yyyy-MM-dd", "2011-03-15"},
+        {"d/M/yy", "15/3/11"},        {"y", "11"},
+        {"'Day' d", "Day 15"},        {"d 'o''clock'", "15 o'clock"},
         {"gg yyyy", " 2011"},
     };
     for (const auto& [picture, expected] : table) {

@@ -8,12 +8,12 @@ namespace {
 TEST(WinVersion, ClassesOfTheVersionQuery) {
     using V = platform::OsVersion;
     const std::pair<V, TWinVersion> table[] = {
-        {{1, 4, 0}, wvWin95},     {{1, 4, 10}, wvWin98},    {{1, 4, 90}, wvWinMe},
-        {{1, 4, 20}, wvUnknown},  {{1, 5, 0}, wvUnknown},   {{2, 3, 51}, wvWinNT},
-        {{2, 4, 0}, wvWinNT},     {{2, 5, 0}, wvWin2000},   {{2, 5, 1}, wvWinXP},
-        {{2, 5, 2}, wvUnknown},   {{2, 5, 9}, wvUnknown},   {{2, 6, 0}, wvWinVista},
-        {{2, 6, 1}, wvWin7},      {{2, 6, 2}, wvWinLater},  {{2, 6, 3}, wvWinLater},
-        {{2, 10, 0}, wvWinLater}, {{3, 10, 0}, wvUnknown},  {{0, 6, 1}, wvUnknown},
+        {{1, 4, 0}, wvWin95},     {{1, 4, 10}, wvWin98},   {{1, 4, 90}, wvWinMe},
+        {{1, 4, 20}, wvUnknown},  {{1, 5, 0}, wvUnknown},  {{2, 3, 51}, wvWinNT},
+        {{2, 4, 0}, wvWinNT},     {{2, 5, 0}, wvWin2000},  {{2, 5, 1}, wvWinXP},
+        {{2, 5, 2}, wvUnknown},   {{2, 5, 9}, wvUnknown},  {{2, 6, 0}, wvWinVista},
+        {{2, 6, 1}, wvWin7},      {{2, 6, 2}, wvWinLater}, {{2, 6, 3}, wvWinLater},
+        {{2, 10, 0}, wvWinLater}, {{3, 10, 0}, wvUnknown}, {{0, 6, 1}, wvUnknown},
     };
     for (const auto& [version, expected] : table) {
         EXPECT_EQ(ClassifyWinVersion(version), expected)

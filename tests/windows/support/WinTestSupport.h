@@ -1,0 +1,51 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace wintest {
+
+// "/work/x" as Wine shows it to Windows programs: "Z:\work\x". Windows paths pass unchanged.
+std::string WindowsPath(const std::string& path);
+
+// A fresh folder below %TEMP%, removed with everything in it at the end of the test.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+std::vector<std::string> ReadLines(const std::string& path); // split at CR LF
+// The log lines without their timestamps (the text after the first " - ").
+std::vector<std::string> LogTexts(const std::string& path);
+// "yyyymmdd.txt" of today.
+std::string TodaysLogFileName();
+
+struct Process {
+    HANDLE handle = nullptr;
+    DWORD id = 0;
+};
+// Starts "program" with the command line ("program" args...), by full path.
+Process Start(const std::string& program, const std::string& arguments);
+// Waits at most the timeout; returns the exit code, or -1 when the process still runs
+// (it is then terminated).
+long WaitForExit(Process& process, DWORD timeoutMs = 30000);
+
+// The first top-level window of the process with the class name (hidden ones included);
+// nullptr when none shows up within the timeout.
+HWND WaitForWindow(DWORD processId, const char* className, DWORD timeoutMs = 30000);
+
+// Waits until the file holds a line ending in the text.
+bool WaitForLogLine(const std::string& path, const std::string& text, DWORD timeoutMs = 30000);
+
+} // namespace wintest
