@@ -44,4 +44,6 @@ echo "Log: $log_file"
 [ -f "$log_file" ] && tail -n 5 "$log_file"
 echo
 echo "Settings: $bin/Driveward.ini (section GENERAL, keys DEBUG and LogPath)"
-echo "Stop it:  WINEPREFIX=\"$WINEPREFIX\" wineserver -k"
+echo "Stop it:  WINEPREFIX=\"$WINEPREFIX\" DISPLAY=$DISPLAY wineboot --end-session   # ends the session: orderly exit"
+echo "          WINEPREFIX=\"$WINEPREFIX\" wineserver -k"
+[ -f "$state/xvfb.pid" ] && echo "          kill \$(cat \"$state/xvfb.pid\")   # the private Xvfb"
