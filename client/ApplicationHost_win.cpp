@@ -91,8 +91,13 @@ void Win32ApplicationHost::DestroyWindows() {
 }
 
 void Win32ApplicationHost::EndSessionNow() {
-    DestroyWindows();
-    ReleaseProcessWideObjects();
+    // Called from a window procedure: nothing may escape it, and the process ends here
+    // whatever happens on the way.
+    try {
+        DestroyWindows();
+        ReleaseProcessWideObjects();
+    } catch (...) {
+    }
     ::ExitProcess(0);
 }
 
