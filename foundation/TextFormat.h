@@ -1,5 +1,6 @@
 #pragma once
 #include <concepts>
+#include <type_traits>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
