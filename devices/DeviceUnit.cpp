@@ -26,6 +26,31 @@ constexpr std::array<SizeUnit, 4> kSizeUnits = {{{kKilo * kKilo * kKilo * kKilo,
                                                  {kKilo * kKilo, " MB"},
                                                  {kKilo, " KB"}}};
 
+std::string DecimalSeparator() {
+    return platform::CurrentMachine().locale->UserFormats().decimalSeparator;
+}
+
+std::string FormatSize(std::int64_t value, const std::string& decimalSeparator) {
+    for (const SizeUnit& unit : kSizeUnits) {
+        if (value > unit.divisor) {
+            // Exact integer arithmetic: a double quotient would round 1.125 to even.
+            std::int64_t whole = value / unit.divisor;
+            const std::int64_t remainder = value % unit.divisor; // below 2^40
+            std::int64_t hundredths = remainder * 100 / unit.divisor;
+            if ((remainder * 100 % unit.divisor) * 2 >= unit.divisor) {
+                ++hundredths;
+            }
+            if (hundredths == 100) {
+                ++whole;
+                hundredths = 0;
+            }
+            return std::to_string(whole) + decimalSeparator + (hundredths < 10 ? "0" : "") +
+                   std::to_string(hundredths) + unit.suffix;
+        }
+    }
+    return std::to_string(value) + kBytesUnit;
+}
+
 const char* BoolText(bool value) {
     return value ? "True" : "False";
 }
@@ -48,27 +73,7 @@ std::string HandleText(std::uintptr_t value) {
 } // namespace
 
 std::string FormatSize(std::int64_t value) {
-    for (const SizeUnit& unit : kSizeUnits) {
-        if (value > unit.divisor) {
-            // Exact integer arithmetic: a double quotient would round 1.125 to even.
-            std::int64_t whole = value / unit.divisor;
-            const std::int64_t remainder = value % unit.divisor; // below 2^40
-            std::int64_t hundredths = remainder * 100 / unit.divisor;
-            if ((remainder * 100 % unit.divisor) * 2 >= unit.divisor) {
-                ++hundredths;
-            }
-            if (hundredths == 100) {
-                ++whole;
-                hundredths = 0;
-            }
-            const std::string separator =
-                platform::CurrentMachine().locale->UserFormats().decimalSeparator;
-            const std::string fraction = std::to_string(hundredths);
-            return std::to_string(whole) + separator + (hundredths < 10 ? "0" : "") + fraction +
-                   unit.suffix;
-        }
-    }
-    return std::to_string(value) + kBytesUnit;
+    return FormatSize(value, DecimalSeparator());
 }
 
 TDevice::TDevice(const std::string& aDriveLetter) : driveLetter_(aDriveLetter) {}
@@ -195,9 +200,11 @@ void TDevice::QueryVolume() {
     if (volumeName_.empty()) {
         volumeName_ = mediaRemovable_ ? kRemovableDiskName : kFixedDiskName;
     }
-    storageFreeAsText_ = FormatSize(storageFree_);
-    storageTotalAsText_ = FormatSize(storageTotal_);
-    storageUsedAsText_ = FormatSize(storageUsed_);
+    // The user's formats are read once for the three texts.
+    const std::string separator = DecimalSeparator();
+    storageFreeAsText_ = FormatSize(storageFree_, separator);
+    storageTotalAsText_ = FormatSize(storageTotal_, separator);
+    storageUsedAsText_ = FormatSize(storageUsed_, separator);
 }
 
 std::string TDevice::GetDriveInfo() const {
