@@ -197,7 +197,7 @@ TEST_F(DeviceTest, FailingRequestsOnAnOpenDriveAlsoReset) {
     device.Refresh();
     EXPECT_EQ(device.DeviceNumber(), 0u);
     EXPECT_EQ(device.DevInst(), 0u);
-    EXPECT_EQ(device.GetDriveInfo().find("Disk-Path = -") != std::string::npos, true);
+    EXPECT_THAT(device.GetDriveInfo(), HasSubstr("\r\nDisk-Path = -\r\n"));
     EXPECT_EQ(device.VendorId(), "");
     EXPECT_FALSE(device.DeviceHotplug());
     EXPECT_EQ(device.VolumeName(), "STICK");
