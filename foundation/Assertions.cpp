@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-void Assert(bool condition, const std::string& message, std::source_location where) {
+void Assert(bool condition, const std::string& message, SourceLocation where) {
     if (condition) {
         return;
     }

@@ -13,6 +13,7 @@ struct LocaleFormats {
     bool designatorBeforeTime = false;
     std::string amDesignator = "AM";
     std::string pmDesignator = "PM";
+    std::string decimalSeparator = ","; // as in the short date above: a Dutch desk
     std::array<std::string, 12> shortMonthNames{};
     std::array<std::string, 12> longMonthNames{};
     std::array<std::string, 7> shortDayNames{}; // Sunday first

@@ -1,9 +1,11 @@
 #pragma once
 #include "platform/Clock.h"
+#include "platform/DeviceSetup.h"
 #include "platform/Files.h"
 #include "platform/Locale.h"
 #include "platform/Security.h"
 #include "platform/Session.h"
+#include "platform/Storage.h"
 #include "platform/SystemFacts.h"
 
 namespace platform {
@@ -17,6 +19,8 @@ struct Machine {
     SystemFacts* system = nullptr;
     Security* security = nullptr;
     Session* session = nullptr;
+    Storage* storage = nullptr;
+    DeviceSetup* deviceSetup = nullptr;
 };
 
 // The machine the process-wide objects (log, settings, helpers) talk to. Installed once

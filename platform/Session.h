@@ -16,6 +16,8 @@ public:
     // ends, on purpose: it is the single-instance lock.
     virtual MutexResult CreateOwnedMutex(const std::string& name) = 0;
     virtual void ShowWarningMessage(const std::string& caption, const std::string& text) = 0;
+    // A modal error box with one OK button; returns when the user has closed it.
+    virtual void ShowErrorMessage(const std::string& caption, const std::string& text) = 0;
 };
 
 } // namespace platform

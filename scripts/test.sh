@@ -11,3 +11,7 @@ ctest --preset native
 cmake --preset windows
 cmake --build --preset windows
 ctest --preset windows
+
+cmake --preset tools
+cmake --build --preset tools
+ctest --preset tools

@@ -36,6 +36,8 @@ SimulatedMachine::SimulatedMachine() {
     machine_.system = this;
     machine_.security = this;
     machine_.session = this;
+    machine_.storage = &devices;
+    machine_.deviceSetup = &devices;
     directories = {"C:", "C:\\Program Files", "C:\\Program Files\\Driveward"};
     knownPrivileges = {{"SeDebugPrivilege", {20, 0}}, {"SeShutdownPrivilege", {19, 0}}};
     systemMessages = {{5, "Access is denied.\r\n"},
@@ -194,6 +196,10 @@ MutexResult SimulatedMachine::CreateOwnedMutex(const std::string& name) {
 
 void SimulatedMachine::ShowWarningMessage(const std::string& caption, const std::string& text) {
     messageBoxes.emplace_back(caption, text);
+}
+
+void SimulatedMachine::ShowErrorMessage(const std::string& caption, const std::string& text) {
+    errorMessageBoxes.emplace_back(caption, text);
 }
 
 } // namespace platform

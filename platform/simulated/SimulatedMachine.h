@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Machine.h"
+#include "platform/simulated/SimulatedDevices.h"
 
 namespace platform {
 
@@ -83,8 +84,13 @@ public:
     std::set<std::string> mutexes;
     bool mutexCreationFails = false;
     std::vector<std::pair<std::string, std::string>> messageBoxes; // caption, text
+    std::vector<std::pair<std::string, std::string>> errorMessageBoxes; // caption, text
     MutexResult CreateOwnedMutex(const std::string& name) override;
     void ShowWarningMessage(const std::string& caption, const std::string& text) override;
+    void ShowErrorMessage(const std::string& caption, const std::string& text) override;
+
+    // Storage, setup interfaces and configuration manager; they set `lastError`.
+    SimulatedDevices devices{lastError};
 
 private:
     Machine machine_;

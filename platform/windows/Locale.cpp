@@ -25,6 +25,7 @@ LocaleFormats Win32Locale::UserFormats() {
     f.designatorBeforeTime = LocaleText(LOCALE_ITIMEMARKPOSN, "0") == "1";
     f.amDesignator = LocaleText(LOCALE_S1159, "");
     f.pmDesignator = LocaleText(LOCALE_S2359, "");
+    f.decimalSeparator = LocaleText(LOCALE_SDECIMAL, ".");
     for (int m = 0; m < 12; ++m) {
         f.shortMonthNames[m] = LocaleText(LOCALE_SABBREVMONTHNAME1 + m, "");
         f.longMonthNames[m] = LocaleText(LOCALE_SMONTHNAME1 + m, "");

@@ -19,4 +19,8 @@ void Win32Session::ShowWarningMessage(const std::string& caption, const std::str
     ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONWARNING | MB_TASKMODAL);
 }
 
+void Win32Session::ShowErrorMessage(const std::string& caption, const std::string& text) {
+    ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
 } // namespace platform::windows

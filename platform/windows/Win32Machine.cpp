@@ -9,6 +9,8 @@ Win32Machine::Win32Machine() {
     machine_.system = &system_;
     machine_.security = &security_;
     machine_.session = &session_;
+    machine_.storage = &storage_;
+    machine_.deviceSetup = &deviceSetup_;
 }
 
 } // namespace platform::windows

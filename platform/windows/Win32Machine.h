@@ -49,6 +49,39 @@ class Win32Session : public Session {
 public:
     MutexResult CreateOwnedMutex(const std::string& name) override;
     void ShowWarningMessage(const std::string& caption, const std::string& text) override;
+    void ShowErrorMessage(const std::string& caption, const std::string& text) override;
+};
+
+class Win32Storage : public Storage {
+public:
+    std::uint32_t LogicalDrives() override;
+    std::uint32_t DriveType(const std::string& drive) override;
+    std::optional<std::string> QueryDosDevice(const std::string& drive) override;
+    std::unique_ptr<DeviceHandle> OpenForQuery(const std::string& path) override;
+    std::optional<StorageDeviceNumber> GetDeviceNumber(DeviceHandle& device) override;
+    std::optional<std::size_t> QueryStorageDescriptor(DeviceHandle& device,
+                                                      std::span<std::uint8_t> buffer) override;
+    std::optional<StorageHotplugInfo> GetHotplugInfo(DeviceHandle& device) override;
+    std::optional<VolumeInformation> GetVolumeInformation(const std::string& root) override;
+    std::optional<DiskSpace> GetDiskFreeSpace(const std::string& root) override;
+};
+
+class Win32DeviceSetup : public DeviceSetup {
+public:
+    std::unique_ptr<DeviceInfoSet> GetClassDevs(const Guid& interfaceClass) override;
+    std::optional<DeviceInterfaceData> EnumDeviceInterfaces(DeviceInfoSet& set,
+                                                            const Guid& interfaceClass,
+                                                            std::uint32_t index) override;
+    bool GetDeviceInterfaceDetailSize(DeviceInfoSet& set, const DeviceInterfaceData& interfaceData,
+                                      std::uint32_t& requiredSize) override;
+    std::optional<DeviceInterfaceDetail>
+    GetDeviceInterfaceDetail(DeviceInfoSet& set, const DeviceInterfaceData& interfaceData,
+                             std::uint32_t bufferSize) override;
+    std::optional<std::uint32_t> GetDeviceRegistryPropertyDword(DeviceInfoSet& set,
+                                                                const DevInfoData& device,
+                                                                std::uint32_t property) override;
+    std::optional<std::uint32_t> GetParentDevice(std::uint32_t devInst) override;
+    EjectResult RequestDeviceEject(std::uint32_t devInst, bool withVetoNameBuffer) override;
 };
 
 class Win32Machine {
@@ -63,6 +96,8 @@ private:
     Win32SystemFacts system_;
     Win32Security security_;
     Win32Session session_;
+    Win32Storage storage_;
+    Win32DeviceSetup deviceSetup_;
     Machine machine_;
 };
 

@@ -1,0 +1,336 @@
+#include "platform/simulated/SimulatedDevices.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+constexpr std::uint32_t kErrorInvalidFunction = 1;
+constexpr std::uint32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kErrorInvalidData = 13;
+constexpr std::uint32_t kErrorNotReady = 21;
+constexpr std::uint32_t kErrorNotSupported = 50;
+constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+constexpr std::uint32_t kErrorNoMoreItems = 259;
+constexpr std::uint32_t kDriveNoRootDir = 1;
+constexpr std::uint32_t kPropertyCapabilities = 15;
+constexpr std::uint32_t kConfigRetRemoveVetoed = 23;
+// SP_DEVICE_INTERFACE_DETAIL_DATA_A: the size member, then the path.
+constexpr std::uint32_t kDetailPathOffset = 4;
+
+class SimulatedDeviceHandle : public DeviceHandle {
+public:
+    SimulatedDeviceHandle(SimulatedDevices& devices, std::string path)
+        : devices_(devices), path_(std::move(path)) {
+        ++devices_.openHandles;
+    }
+    ~SimulatedDeviceHandle() override {
+        --devices_.openHandles;
+        devices_.Count("CloseHandle");
+    }
+    SimulatedDeviceHandle(const SimulatedDeviceHandle&) = delete;
+    SimulatedDeviceHandle& operator=(const SimulatedDeviceHandle&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    SimulatedDevices& devices_;
+    std::string path_;
+};
+
+class SimulatedDeviceInfoSet : public DeviceInfoSet {
+public:
+    SimulatedDeviceInfoSet(SimulatedDevices& devices, Guid interfaceClass, std::uintptr_t value)
+        : devices_(devices), interfaceClass_(interfaceClass), value_(value) {
+        ++devices_.openSets;
+    }
+    ~SimulatedDeviceInfoSet() override {
+        --devices_.openSets;
+        devices_.Count("SetupDiDestroyDeviceInfoList");
+    }
+    SimulatedDeviceInfoSet(const SimulatedDeviceInfoSet&) = delete;
+    SimulatedDeviceInfoSet& operator=(const SimulatedDeviceInfoSet&) = delete;
+    std::uintptr_t HandleValue() const override { return value_; }
+    const Guid& interfaceClass() const { return interfaceClass_; }
+
+private:
+    SimulatedDevices& devices_;
+    Guid interfaceClass_;
+    std::uintptr_t value_;
+};
+
+const std::string& PathOf(DeviceHandle& device) {
+    return static_cast<SimulatedDeviceHandle&>(device).path();
+}
+
+void PutUInt32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+} // namespace
+
+std::vector<std::uint8_t> MakeStorageDescriptor(std::uint8_t busType, const std::string& vendorId,
+                                                const std::string& productId,
+                                                const std::string& productRevision) {
+    constexpr std::uint32_t kHeaderSize = 40;
+    std::vector<std::uint8_t> bytes(kHeaderSize, 0);
+    const auto append = [&bytes](const std::string& text) {
+        const auto offset = static_cast<std::uint32_t>(bytes.size());
+        bytes.insert(bytes.end(), text.begin(), text.end());
+        bytes.push_back(0);
+        return offset;
+    };
+    PutUInt32(bytes, 12, append(vendorId));
+    PutUInt32(bytes, 16, append(productId));
+    PutUInt32(bytes, 20, append(productRevision));
+    PutUInt32(bytes, 24, 0); // no serial number
+    PutUInt32(bytes, 28, busType);
+    PutUInt32(bytes, 0, kHeaderSize);                              // Version
+    PutUInt32(bytes, 4, static_cast<std::uint32_t>(bytes.size())); // Size
+    return bytes;
+}
+
+void SimulatedDevices::Count(const char* name) {
+    ++osCalls;
+    ++callsByName[name];
+}
+
+const SimulatedDrive* SimulatedDevices::DriveOf(const std::string& text,
+                                                std::size_t suffixLength) const {
+    // "E:" and "E:\" name drive E.
+    if (text.size() != 1 + suffixLength || text[1] != ':') {
+        return nullptr;
+    }
+    const auto it = drives.find(text[0]);
+    return it == drives.end() ? nullptr : &it->second;
+}
+
+const SimulatedInterface* SimulatedDevices::InterfaceOf(const DeviceInfoSet& set,
+                                                        const DeviceInterfaceData& data) const {
+    const auto& simulated = static_cast<const SimulatedDeviceInfoSet&>(set);
+    const auto it = interfaces.find(simulated.interfaceClass());
+    // The reserved member carries the member index plus one.
+    if (it == interfaces.end() || data.reserved == 0 || data.reserved > it->second.size()) {
+        return nullptr;
+    }
+    return &it->second[data.reserved - 1];
+}
+
+std::uint32_t SimulatedDevices::LogicalDrives() {
+    Count("GetLogicalDrives");
+    std::uint32_t mask = 0;
+    for (const auto& [letter, drive] : drives) {
+        if (letter >= 'A' && letter <= 'Z') {
+            mask |= 1u << (letter - 'A');
+        }
+    }
+    return mask;
+}
+
+std::uint32_t SimulatedDevices::DriveType(const std::string& drive) {
+    Count("GetDriveTypeA");
+    const SimulatedDrive* simulated = DriveOf(drive, 1);
+    return simulated == nullptr ? kDriveNoRootDir : simulated->driveType;
+}
+
+std::optional<std::string> SimulatedDevices::QueryDosDevice(const std::string& drive) {
+    Count("QueryDosDeviceA");
+    const SimulatedDrive* simulated = DriveOf(drive, 1);
+    if (simulated == nullptr || !simulated->dosDeviceName) {
+        lastError_ = kErrorFileNotFound;
+        return std::nullopt;
+    }
+    return simulated->dosDeviceName;
+}
+
+std::unique_ptr<DeviceHandle> SimulatedDevices::OpenForQuery(const std::string& path) {
+    Count("CreateFileA");
+    opened.push_back(path);
+    bool opens = false;
+    if (path.rfind("\\\\.\\", 0) == 0) {
+        const SimulatedDrive* drive = DriveOf(path.substr(4), 1);
+        opens = drive != nullptr && drive->opens;
+    } else {
+        for (const auto& [guid, list] : interfaces) {
+            for (const auto& candidate : list) {
+                opens = opens || (candidate.path == path && candidate.opens);
+            }
+        }
+    }
+    if (!opens) {
+        lastError_ = kErrorFileNotFound;
+        return nullptr;
+    }
+    return std::make_unique<SimulatedDeviceHandle>(*this, path);
+}
+
+std::optional<StorageDeviceNumber> SimulatedDevices::GetDeviceNumber(DeviceHandle& device) {
+    Count("DeviceIoControl");
+    const std::string& path = PathOf(device);
+    if (path.rfind("\\\\.\\", 0) == 0) {
+        const SimulatedDrive* drive = DriveOf(path.substr(4), 1);
+        if (drive != nullptr && drive->deviceNumber) {
+            return drive->deviceNumber;
+        }
+    } else {
+        for (const auto& [guid, list] : interfaces) {
+            for (const auto& candidate : list) {
+                if (candidate.path == path && candidate.deviceNumber) {
+                    return StorageDeviceNumber{7, *candidate.deviceNumber, 0};
+                }
+            }
+        }
+    }
+    lastError_ = kErrorInvalidFunction;
+    return std::nullopt;
+}
+
+std::optional<std::size_t>
+SimulatedDevices::QueryStorageDescriptor(DeviceHandle& device, std::span<std::uint8_t> buffer) {
+    Count("DeviceIoControl");
+    const SimulatedDrive* drive = DriveOf(PathOf(device).substr(4), 1);
+    if (drive == nullptr || !drive->descriptor) {
+        lastError_ = kErrorInvalidFunction;
+        return std::nullopt;
+    }
+    const std::size_t count = std::min(buffer.size(), drive->descriptor->size());
+    std::copy_n(drive->descriptor->begin(), count, buffer.begin());
+    return count;
+}
+
+std::optional<StorageHotplugInfo> SimulatedDevices::GetHotplugInfo(DeviceHandle& device) {
+    Count("DeviceIoControl");
+    const SimulatedDrive* drive = DriveOf(PathOf(device).substr(4), 1);
+    if (drive == nullptr || !drive->hotplug) {
+        lastError_ = kErrorNotSupported;
+        return std::nullopt;
+    }
+    return drive->hotplug;
+}
+
+std::optional<VolumeInformation> SimulatedDevices::GetVolumeInformation(const std::string& root) {
+    Count("GetVolumeInformationA");
+    const SimulatedDrive* drive = DriveOf(root, 2);
+    if (drive == nullptr || !drive->volume) {
+        lastError_ = kErrorNotReady;
+        return std::nullopt;
+    }
+    return drive->volume;
+}
+
+std::optional<DiskSpace> SimulatedDevices::GetDiskFreeSpace(const std::string& root) {
+    Count("GetDiskFreeSpaceExA");
+    const SimulatedDrive* drive = DriveOf(root, 2);
+    if (drive == nullptr || !drive->space) {
+        lastError_ = kErrorNotReady;
+        return std::nullopt;
+    }
+    return drive->space;
+}
+
+std::unique_ptr<DeviceInfoSet> SimulatedDevices::GetClassDevs(const Guid& interfaceClass) {
+    Count("SetupDiGetClassDevsA");
+    if (classDevsFails) {
+        lastError_ = kErrorInvalidData;
+        return nullptr;
+    }
+    // A recognisable handle value per set handed out.
+    const std::uintptr_t value = 0x00C0FFEE + callsByName["SetupDiGetClassDevsA"];
+    return std::make_unique<SimulatedDeviceInfoSet>(*this, interfaceClass, value);
+}
+
+std::optional<DeviceInterfaceData>
+SimulatedDevices::EnumDeviceInterfaces(DeviceInfoSet& set, const Guid& interfaceClass,
+                                       std::uint32_t index) {
+    Count("SetupDiEnumDeviceInterfaces");
+    if (enumFault && enumFault->index == index) {
+        lastError_ = enumFault->error;
+        return std::nullopt;
+    }
+    const auto& simulated = static_cast<SimulatedDeviceInfoSet&>(set);
+    const auto it = interfaces.find(simulated.interfaceClass());
+    if (!(interfaceClass == simulated.interfaceClass()) || it == interfaces.end() ||
+        index >= it->second.size()) {
+        lastError_ = kErrorNoMoreItems;
+        return std::nullopt;
+    }
+    return DeviceInterfaceData{32, interfaceClass, 1, index + 1u};
+}
+
+bool SimulatedDevices::GetDeviceInterfaceDetailSize(DeviceInfoSet& set,
+                                                    const DeviceInterfaceData& interfaceData,
+                                                    std::uint32_t& requiredSize) {
+    Count("SetupDiGetDeviceInterfaceDetailA");
+    requiredSize = 0;
+    if (detailSizeFault && detailSizeFault->index + 1 == interfaceData.reserved) {
+        lastError_ = detailSizeFault->error;
+        return false;
+    }
+    const SimulatedInterface* simulated = InterfaceOf(set, interfaceData);
+    if (simulated == nullptr) {
+        lastError_ = kErrorInvalidData;
+        return false;
+    }
+    requiredSize = kDetailPathOffset + static_cast<std::uint32_t>(simulated->path.size()) + 1;
+    lastError_ = kErrorInsufficientBuffer;
+    return false;
+}
+
+std::optional<DeviceInterfaceDetail> SimulatedDevices::GetDeviceInterfaceDetail(
+    DeviceInfoSet& set, const DeviceInterfaceData& interfaceData, std::uint32_t bufferSize) {
+    Count("SetupDiGetDeviceInterfaceDetailA");
+    if (detailFault && detailFault->index + 1 == interfaceData.reserved) {
+        lastError_ = detailFault->error;
+        return std::nullopt;
+    }
+    const SimulatedInterface* simulated = InterfaceOf(set, interfaceData);
+    if (simulated == nullptr) {
+        lastError_ = kErrorInvalidData;
+        return std::nullopt;
+    }
+    if (bufferSize < kDetailPathOffset + simulated->path.size() + 1) {
+        lastError_ = kErrorInsufficientBuffer;
+        return std::nullopt;
+    }
+    const auto& simulatedSet = static_cast<SimulatedDeviceInfoSet&>(set);
+    return DeviceInterfaceDetail{
+        simulated->path,
+        DevInfoData{32, simulatedSet.interfaceClass(), simulated->devInst, interfaceData.reserved}};
+}
+
+std::optional<std::uint32_t>
+SimulatedDevices::GetDeviceRegistryPropertyDword(DeviceInfoSet& set, const DevInfoData& device,
+                                                 std::uint32_t property) {
+    Count("SetupDiGetDeviceRegistryPropertyA");
+    DeviceInterfaceData data;
+    data.reserved = device.reserved;
+    const SimulatedInterface* simulated = InterfaceOf(set, data);
+    if (simulated == nullptr || property != kPropertyCapabilities ||
+        !simulated->capabilitiesReadable) {
+        lastError_ = kErrorInvalidData;
+        return std::nullopt;
+    }
+    return simulated->capabilities;
+}
+
+std::optional<std::uint32_t> SimulatedDevices::GetParentDevice(std::uint32_t devInst) {
+    Count("CM_Get_Parent");
+    const auto it = parents.find(devInst);
+    if (it == parents.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+EjectResult SimulatedDevices::RequestDeviceEject(std::uint32_t devInst, bool withVetoNameBuffer) {
+    Count("CM_Request_Device_EjectW");
+    ejectRequests.emplace_back(devInst, withVetoNameBuffer);
+    if (vetoedEjections.count(devInst) != 0) {
+        return EjectResult{kConfigRetRemoveVetoed, vetoType};
+    }
+    return EjectResult{};
+}
+
+} // namespace platform

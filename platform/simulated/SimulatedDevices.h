@@ -1,0 +1,113 @@
+#pragma once
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/DeviceSetup.h"
+#include "platform/Storage.h"
+
+namespace platform {
+
+// One logical drive of the simulated machine. A request whose answer is nullopt fails.
+struct SimulatedDrive {
+    std::uint32_t driveType = 3; // DRIVE_FIXED
+    std::optional<std::string> dosDeviceName = std::string("\\Device\\HarddiskVolume1");
+    bool opens = true; // CreateFileA of "\\.\X:" succeeds
+    std::optional<StorageDeviceNumber> deviceNumber = StorageDeviceNumber{7, 0, 1};
+    // The bytes the device writes for the descriptor request, as it pleases: the request
+    // copies as many as fit into the caller's buffer and reports that many returned.
+    std::optional<std::vector<std::uint8_t>> descriptor;
+    std::optional<StorageHotplugInfo> hotplug = StorageHotplugInfo{};
+    std::optional<VolumeInformation> volume = VolumeInformation{"SYSTEM", "NTFS"};
+    std::optional<DiskSpace> space = DiskSpace{0, 0};
+};
+
+// A STORAGE_DEVICE_DESCRIPTOR as a well-behaved device writes it: the 40-byte header,
+// then the vendor, product and revision strings, each closed by a NUL.
+std::vector<std::uint8_t> MakeStorageDescriptor(std::uint8_t busType, const std::string& vendorId,
+                                                const std::string& productId,
+                                                const std::string& productRevision);
+
+// One device interface of a class, as the setup interfaces list it.
+struct SimulatedInterface {
+    std::string path;
+    std::optional<std::uint32_t> deviceNumber; // nullopt: the device-number request fails
+    std::uint32_t devInst = 0;
+    bool opens = true;                 // the path can be opened
+    bool capabilitiesReadable = true;  // SPDRP_CAPABILITIES can be read
+    std::uint32_t capabilities = 0x84; // removable, surprise removal OK
+};
+
+// A setup call that fails at a chosen interface index with a chosen error.
+struct SimulatedFault {
+    std::uint32_t index = 0;
+    std::uint32_t error = 0;
+};
+
+// Drives, device interfaces, the device tree and ejection of a simulated machine. Every
+// failure sets the machine's last-error value as Windows would; every call is counted.
+class SimulatedDevices : public Storage, public DeviceSetup {
+public:
+    explicit SimulatedDevices(std::uint32_t& lastError) : lastError_(lastError) {}
+
+    std::map<char, SimulatedDrive> drives; // by upper-case letter
+    std::map<Guid, std::vector<SimulatedInterface>> interfaces;
+    std::map<std::uint32_t, std::uint32_t> parents;            // device instance -> its parent
+    std::set<std::uint32_t> vetoedEjections;                   // these devices refuse to go
+    std::uint32_t vetoType = 6;                                // PNP_VetoOutstandingOpen
+    std::vector<std::pair<std::uint32_t, bool>> ejectRequests; // devInst, with veto name
+    bool classDevsFails = false;
+    std::optional<SimulatedFault> enumFault;       // SetupDiEnumDeviceInterfaces
+    std::optional<SimulatedFault> detailSizeFault; // the size question
+    std::optional<SimulatedFault> detailFault;     // the detail itself
+
+    // Every call through the boundary, closes of handles and sets included.
+    std::uint64_t osCalls = 0;
+    std::map<std::string, int> callsByName;
+    int openHandles = 0;
+    int openSets = 0;
+    std::vector<std::string> opened; // every path opened, in order
+
+    // Storage
+    std::uint32_t LogicalDrives() override;
+    std::uint32_t DriveType(const std::string& drive) override;
+    std::optional<std::string> QueryDosDevice(const std::string& drive) override;
+    std::unique_ptr<DeviceHandle> OpenForQuery(const std::string& path) override;
+    std::optional<StorageDeviceNumber> GetDeviceNumber(DeviceHandle& device) override;
+    std::optional<std::size_t> QueryStorageDescriptor(DeviceHandle& device,
+                                                      std::span<std::uint8_t> buffer) override;
+    std::optional<StorageHotplugInfo> GetHotplugInfo(DeviceHandle& device) override;
+    std::optional<VolumeInformation> GetVolumeInformation(const std::string& root) override;
+    std::optional<DiskSpace> GetDiskFreeSpace(const std::string& root) override;
+
+    // DeviceSetup
+    std::unique_ptr<DeviceInfoSet> GetClassDevs(const Guid& interfaceClass) override;
+    std::optional<DeviceInterfaceData> EnumDeviceInterfaces(DeviceInfoSet& set,
+                                                            const Guid& interfaceClass,
+                                                            std::uint32_t index) override;
+    bool GetDeviceInterfaceDetailSize(DeviceInfoSet& set, const DeviceInterfaceData& interfaceData,
+                                      std::uint32_t& requiredSize) override;
+    std::optional<DeviceInterfaceDetail>
+    GetDeviceInterfaceDetail(DeviceInfoSet& set, const DeviceInterfaceData& interfaceData,
+                             std::uint32_t bufferSize) override;
+    std::optional<std::uint32_t> GetDeviceRegistryPropertyDword(DeviceInfoSet& set,
+                                                                const DevInfoData& device,
+                                                                std::uint32_t property) override;
+    std::optional<std::uint32_t> GetParentDevice(std::uint32_t devInst) override;
+    EjectResult RequestDeviceEject(std::uint32_t devInst, bool withVetoNameBuffer) override;
+
+    // Called by the handles and sets this machine hands out.
+    void Count(const char* name);
+
+private:
+    const SimulatedDrive* DriveOf(const std::string& text, std::size_t suffixLength) const;
+    const SimulatedInterface* InterfaceOf(const DeviceInfoSet& set,
+                                          const DeviceInterfaceData& data) const;
+    std::uint32_t& lastError_;
+};
+
+} // namespace platform

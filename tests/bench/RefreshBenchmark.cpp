@@ -1,0 +1,86 @@
+// A full TUSBDevices refresh over a simulated machine with 1 to 26 drives and 64 disk
+// interfaces. Reports the time per refresh and the OS calls per refresh, and fails a run
+// whose call count differs from what the queries need.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "devices/SetupApi.h"
+#include "devices/USBDevicesUnit.h"
+#include "platform/simulated/SimulatedMachine.h"
+
+namespace {
+
+constexpr std::uint32_t kDiskInterfaces = 64;
+
+// Drive i (A = 0) is disk i; the interfaces list the disks backwards, so drive i's disk
+// is the (64 - i)-th interface the lookup walks to.
+void BuildMachine(platform::SimulatedMachine& sim, int driveCount) {
+    auto& disks = sim.devices.interfaces[SetupApi::GUID_DEVINTERFACE_DISK];
+    for (std::uint32_t j = 0; j < kDiskInterfaces; ++j) {
+        const std::uint32_t number = kDiskInterfaces - 1 - j;
+        disks.push_back({"\\\\?\\usbstor#disk" + std::to_string(number), number, 1000 + number});
+    }
+    for (int i = 0; i < driveCount; ++i) {
+        platform::SimulatedDrive drive;
+        const bool usb = i % 2 == 1;
+        drive.driveType = usb ? SetupApi::kDriveRemovable : SetupApi::kDriveFixed;
+        drive.deviceNumber = platform::StorageDeviceNumber{7, static_cast<std::uint32_t>(i), 1};
+        drive.descriptor = platform::MakeStorageDescriptor(usb ? 7 : 3, "Vendor  ",
+                                                           "Product " + std::to_string(i), "1.0");
+        drive.hotplug = platform::StorageHotplugInfo{usb, false, usb};
+        drive.volume = platform::VolumeInformation{"VOLUME" + std::to_string(i), "NTFS"};
+        drive.space = platform::DiskSpace{1LL << 30, 1LL << 34};
+        sim.devices.drives[static_cast<char>('A' + i)] = drive;
+    }
+}
+
+// The calls the queries need: the drive mask, then per drive three open / request /
+// close triples, the DOS name, the drive type, the set and its release, seven calls per
+// interface walked (enumerate, size, detail, capabilities, open, number, close), the
+// volume and the space.
+std::uint64_t ExpectedCalls(int driveCount) {
+    std::uint64_t calls = 1;
+    for (int i = 0; i < driveCount; ++i) {
+        const std::uint64_t walked = kDiskInterfaces - static_cast<std::uint64_t>(i);
+        calls += 9 + 1 + 3 + 7 * walked + 2;
+    }
+    return calls;
+}
+
+void BM_USBDevicesRefresh(benchmark::State& state) {
+    const int driveCount = static_cast<int>(state.range(0));
+    platform::SimulatedMachine sim;
+    platform::ScopedMachine installed(sim.machine());
+    BuildMachine(sim, driveCount);
+    TUSBDevices devices;
+    std::uint64_t refreshes = 0;
+    const std::uint64_t callsBefore = sim.devices.osCalls;
+    for (auto _ : state) {
+        devices.Refresh();
+        benchmark::DoNotOptimize(devices.Count());
+        ++refreshes;
+    }
+    const std::uint64_t callsPerRefresh = (sim.devices.osCalls - callsBefore) / refreshes;
+    state.counters["os_calls"] = static_cast<double>(callsPerRefresh);
+    state.counters["drives"] = devices.Count();
+    if (callsPerRefresh != ExpectedCalls(driveCount) || devices.Count() != driveCount ||
+        sim.devices.openHandles != 0 || sim.devices.openSets != 0) {
+        state.SkipWithError(("OS calls per refresh " + std::to_string(callsPerRefresh) +
+                             ", expected " + std::to_string(ExpectedCalls(driveCount)))
+                                .c_str());
+    }
+}
+
+BENCHMARK(BM_USBDevicesRefresh)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(8)
+    ->Arg(16)
+    ->Arg(26)
+    ->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
