@@ -12,6 +12,9 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int /*show*/) {
+    // Querying an empty card-reader slot must fail quietly, not raise the system's
+    // "no disk" box: on a locked session nobody could answer it.
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     static platform::windows::Win32Machine machine;
     platform::InstallMachine(&machine.machine());
     DetectWinVersion();
