@@ -3,6 +3,7 @@
 #include "platform/Files.h"
 #include "platform/Locale.h"
 #include "platform/Security.h"
+#include "platform/ServiceManager.h"
 #include "platform/Session.h"
 #include "platform/SystemFacts.h"
 
@@ -17,6 +18,7 @@ struct Machine {
     SystemFacts* system = nullptr;
     Security* security = nullptr;
     Session* session = nullptr;
+    ServiceManager* serviceManager = nullptr;
 };
 
 // The machine the process-wide objects (log, settings, helpers) talk to. Installed once

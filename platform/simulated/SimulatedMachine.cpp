@@ -37,6 +37,7 @@ SimulatedMachine::SimulatedMachine() {
     machine_.system = this;
     machine_.security = this;
     machine_.session = this;
+    machine_.serviceManager = &serviceManager;
     directories = {"C:", "C:\\Program Files", "C:\\Program Files\\Driveward"};
     knownPrivileges = {{"SeDebugPrivilege", {20, 0}}, {"SeShutdownPrivilege", {19, 0}}};
     systemMessages = {{5, "Access is denied.\r\n"},

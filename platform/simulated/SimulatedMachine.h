@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Machine.h"
+#include "platform/simulated/SimulatedServiceManager.h"
 
 namespace platform {
 
@@ -86,6 +87,9 @@ public:
     std::vector<std::pair<std::string, std::string>> messageBoxes; // caption, text
     MutexResult CreateOwnedMutex(const std::string& name) override;
     void ShowWarningMessage(const std::string& caption, const std::string& text) override;
+
+    // The service control manager; it sets lastError above as Windows would.
+    SimulatedServiceManager serviceManager{lastError};
 
 private:
     Machine machine_;
