@@ -29,13 +29,13 @@ class ServiceManager {
 public:
     virtual ~ServiceManager() = default;
     // OpenSCManagerA on the local machine's default database; nullptr on failure.
-    virtual std::unique_ptr<ServiceHandle> OpenSCManager(std::uint32_t desiredAccess) = 0;
+    virtual std::unique_ptr<ServiceHandle> OpenSCManagerA(std::uint32_t desiredAccess) = 0;
     // OpenServiceA; nullptr on failure (1060 when no such service is installed).
-    virtual std::unique_ptr<ServiceHandle> OpenService(ServiceHandle& manager,
-                                                       const std::string& serviceName,
-                                                       std::uint32_t desiredAccess) = 0;
+    virtual std::unique_ptr<ServiceHandle> OpenServiceA(ServiceHandle& manager,
+                                                        const std::string& serviceName,
+                                                        std::uint32_t desiredAccess) = 0;
     // StartServiceA without arguments.
-    virtual bool StartService(ServiceHandle& service) = 0;
+    virtual bool StartServiceA(ServiceHandle& service) = 0;
     virtual bool ControlService(ServiceHandle& service, std::uint32_t control,
                                 ServiceStatus& status) = 0;
     virtual bool QueryServiceStatus(ServiceHandle& service, ServiceStatus& status) = 0;

@@ -51,12 +51,12 @@ bool RunOnService(const std::string& serviceName, const ServiceStep& step) {
     Outcome outcome;
     auto& manager = *platform::CurrentMachine().serviceManager;
     {
-        const auto managerHandle = manager.OpenSCManager(kScManagerAllAccess);
+        const auto managerHandle = manager.OpenSCManagerA(kScManagerAllAccess);
         if (!managerHandle) {
             outcome = Failed(kOpenSCManagerFailed);
         } else {
             const auto serviceHandle =
-                manager.OpenService(*managerHandle, serviceName, kServiceAllAccess);
+                manager.OpenServiceA(*managerHandle, serviceName, kServiceAllAccess);
             if (!serviceHandle) {
                 outcome = Failed(kOpenServiceFailed);
             } else {
@@ -136,7 +136,7 @@ bool TUSBService::QueryState(TServiceState& aState) {
 bool TUSBService::StartAndWait() {
     return RunOnService(ServiceName,
                         [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
-                            if (!manager.StartService(service)) {
+                            if (!manager.StartServiceA(service)) {
                                 return Failed(kStartServiceFailed);
                             }
                             return WaitForState(manager, service, kStateRunning, waitBoundMs_);

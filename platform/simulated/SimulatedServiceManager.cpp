@@ -85,7 +85,8 @@ void SimulatedServiceManager::Closed(bool isManager) {
     }
 }
 
-std::unique_ptr<ServiceHandle> SimulatedServiceManager::OpenSCManager(std::uint32_t desiredAccess) {
+std::unique_ptr<ServiceHandle>
+SimulatedServiceManager::OpenSCManagerA(std::uint32_t desiredAccess) {
     calls.push_back("OpenSCManager " + Hex(desiredAccess));
     if (Fails(Call::OpenSCManager)) {
         return nullptr;
@@ -93,9 +94,9 @@ std::unique_ptr<ServiceHandle> SimulatedServiceManager::OpenSCManager(std::uint3
     return std::make_unique<SimulatedServiceHandle>(*this, std::string());
 }
 
-std::unique_ptr<ServiceHandle> SimulatedServiceManager::OpenService(ServiceHandle& /*manager*/,
-                                                                    const std::string& serviceName,
-                                                                    std::uint32_t desiredAccess) {
+std::unique_ptr<ServiceHandle> SimulatedServiceManager::OpenServiceA(ServiceHandle& /*manager*/,
+                                                                     const std::string& serviceName,
+                                                                     std::uint32_t desiredAccess) {
     calls.push_back("OpenService " + serviceName + " " + Hex(desiredAccess));
     if (Fails(Call::OpenService)) {
         return nullptr;
@@ -107,7 +108,7 @@ std::unique_ptr<ServiceHandle> SimulatedServiceManager::OpenService(ServiceHandl
     return std::make_unique<SimulatedServiceHandle>(*this, serviceName);
 }
 
-bool SimulatedServiceManager::StartService(ServiceHandle& handle) {
+bool SimulatedServiceManager::StartServiceA(ServiceHandle& handle) {
     calls.push_back("StartService");
     if (Fails(Call::StartService)) {
         return false;

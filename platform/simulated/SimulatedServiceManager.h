@@ -49,19 +49,19 @@ public:
 
     int openManagerHandles = 0;
     int openServiceHandles = 0;
-    // Every call in order: "OpenSCManager F003F", "OpenService DrivewardService F01FF",
-    // "StartService", "ControlService 133", "QueryServiceStatus", "CloseServiceHandle
-    // service", "CloseServiceHandle manager".
+    // Every call in order, by its Windows name less the A: "OpenSCManager F003F", "OpenService
+    // DrivewardService F01FF", "StartService", "ControlService 133", "QueryServiceStatus",
+    // "CloseServiceHandle service", "CloseServiceHandle manager".
     std::vector<std::string> calls;
 
     // Installs a service, stopped, with the given scripts.
     SimulatedService& Install(const std::string& name);
 
-    std::unique_ptr<ServiceHandle> OpenSCManager(std::uint32_t desiredAccess) override;
-    std::unique_ptr<ServiceHandle> OpenService(ServiceHandle& manager,
-                                               const std::string& serviceName,
-                                               std::uint32_t desiredAccess) override;
-    bool StartService(ServiceHandle& service) override;
+    std::unique_ptr<ServiceHandle> OpenSCManagerA(std::uint32_t desiredAccess) override;
+    std::unique_ptr<ServiceHandle> OpenServiceA(ServiceHandle& manager,
+                                                const std::string& serviceName,
+                                                std::uint32_t desiredAccess) override;
+    bool StartServiceA(ServiceHandle& service) override;
     bool ControlService(ServiceHandle& service, std::uint32_t control,
                         ServiceStatus& status) override;
     bool QueryServiceStatus(ServiceHandle& service, ServiceStatus& status) override;

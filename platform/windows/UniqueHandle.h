@@ -7,8 +7,7 @@ namespace platform::windows {
 
 // One owner per handle: closes it on every path, failure included. Traits give the
 // invalid value and the close call of one handle type.
-template <typename Traits>
-class UniqueHandle {
+template <typename Traits> class UniqueHandle {
 public:
     using Handle = typename Traits::Handle;
 
@@ -57,8 +56,15 @@ struct LibraryHandleTraits {
     static void Close(Handle handle) { ::FreeLibrary(handle); }
 };
 
+struct ServiceHandleTraits {
+    using Handle = SC_HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle handle) { ::CloseServiceHandle(handle); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueLibrary = UniqueHandle<LibraryHandleTraits>;
+using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
 
 } // namespace platform::windows

@@ -9,6 +9,7 @@ Win32Machine::Win32Machine() {
     machine_.system = &system_;
     machine_.security = &security_;
     machine_.session = &session_;
+    machine_.serviceManager = &serviceManager_;
 }
 
 } // namespace platform::windows

@@ -51,6 +51,18 @@ public:
     void ShowWarningMessage(const std::string& caption, const std::string& text) override;
 };
 
+class Win32ServiceManager : public ServiceManager {
+public:
+    std::unique_ptr<ServiceHandle> OpenSCManagerA(std::uint32_t desiredAccess) override;
+    std::unique_ptr<ServiceHandle> OpenServiceA(ServiceHandle& manager,
+                                                const std::string& serviceName,
+                                                std::uint32_t desiredAccess) override;
+    bool StartServiceA(ServiceHandle& service) override;
+    bool ControlService(ServiceHandle& service, std::uint32_t control,
+                        ServiceStatus& status) override;
+    bool QueryServiceStatus(ServiceHandle& service, ServiceStatus& status) override;
+};
+
 class Win32Machine {
 public:
     Win32Machine();
@@ -63,6 +75,7 @@ private:
     Win32SystemFacts system_;
     Win32Security security_;
     Win32Session session_;
+    Win32ServiceManager serviceManager_;
     Machine machine_;
 };
 
