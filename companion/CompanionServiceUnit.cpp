@@ -66,6 +66,12 @@ std::uint32_t TCompanionService::TargetSession() {
 }
 
 void TCompanionService::ShowHelper(const std::string& parameter) {
+    // One helper of each kind at a time: a repeated code must not pile up SYSTEM
+    // processes on the Winlogon desktop.
+    if (launcher_.HelperRunning(parameter)) {
+        Log->AddFmt("Helper %s still shown.", {parameter});
+        return;
+    }
     const std::uint32_t session = TargetSession();
     if (session == kNoSession) {
         Log->Error("No session to show the helper in.");
@@ -86,8 +92,7 @@ void TCompanionService::EndHelpers() {
         if (ended.failure) {
             LogFailure(*ended.failure);
         } else {
-            Log->AddFmt(ended.terminated ? "Helper %d terminated." : "Helper %d closed.",
-                        {static_cast<std::int32_t>(ended.processId)});
+            Log->AddFmt("Helper %d ended.", {static_cast<std::int32_t>(ended.processId)});
         }
     }
 }

@@ -34,7 +34,6 @@ struct HelperStart {
 
 struct HelperEnd {
     std::uint32_t processId = 0;
-    bool terminated = false; // it did not close when asked and was ended by force
     std::optional<SystemFailure> failure;
 };
 
@@ -48,6 +47,8 @@ public:
                                     std::uint32_t sessionId) = 0;
     // Ends every helper this service started that still runs, each within a bounded wait.
     virtual std::vector<HelperEnd> EndHelpers() = 0;
+    // Whether a helper started with this parameter still runs.
+    virtual bool HelperRunning(const std::string& parameter) = 0;
     virtual std::uint32_t ActiveConsoleSessionId() = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "companion/HelperLauncher_win.h"
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -122,32 +123,40 @@ HelperStart Win32HelperLauncher::StartHelper(const std::string& helperPath,
     }
     const UniqueKernelHandle thread(created.hThread);
     helpers_.push_back(
-        Helper{UniqueKernelHandle(created.hProcess), created.dwProcessId, created.dwThreadId});
+        Helper{UniqueKernelHandle(created.hProcess), created.dwProcessId, parameter});
     return HelperStart{std::nullopt, created.dwProcessId};
 }
 
 std::vector<HelperEnd> Win32HelperLauncher::EndHelpers() {
     ForgetEndedHelpers();
+    // A service cannot reach windows on a session's Winlogon desktop (nor, under Wine, in
+    // another window station) to ask them to close, and the helpers watch nothing else:
+    // they are ended by force, all first, then waited for together within one bound.
     std::vector<HelperEnd> ended;
     for (Helper& helper : helpers_) {
-        HelperEnd end;
-        end.processId = helper.processId;
-        // Asked first, so that the helper writes its last log line; its message loop ends
-        // on WM_QUIT. Across sessions the post may fail: then only force is left.
-        ::PostThreadMessageA(helper.threadId, WM_QUIT, 0, 0);
-        if (::WaitForSingleObject(helper.process.get(), kHelperCloseWaitMs) != WAIT_OBJECT_0) {
-            end.terminated = true;
-            if (!::TerminateProcess(helper.process.get(), 1)) {
-                end.failure = FailureOf("TerminateProcess");
-            } else if (::WaitForSingleObject(helper.process.get(), kHelperTerminateWaitMs) !=
-                       WAIT_OBJECT_0) {
-                end.failure = SystemFailure{"Waiting for the helper to end", WAIT_TIMEOUT};
-            }
+        HelperEnd end{helper.processId, std::nullopt};
+        if (!::TerminateProcess(helper.process.get(), 1)) {
+            end.failure = FailureOf("TerminateProcess");
         }
         ended.push_back(end);
     }
+    const ULONGLONG deadline = ::GetTickCount64() + kHelperEndWaitMs;
+    for (std::size_t i = 0; i < helpers_.size(); ++i) {
+        const ULONGLONG now = ::GetTickCount64();
+        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        if (!ended[i].failure &&
+            ::WaitForSingleObject(helpers_[i].process.get(), left) != WAIT_OBJECT_0) {
+            ended[i].failure = SystemFailure{"Waiting for the helper to end", WAIT_TIMEOUT};
+        }
+    }
     ForgetEndedHelpers();
     return ended;
+}
+
+bool Win32HelperLauncher::HelperRunning(const std::string& parameter) {
+    ForgetEndedHelpers();
+    return std::any_of(helpers_.begin(), helpers_.end(),
+                       [&](const Helper& helper) { return helper.parameter == parameter; });
 }
 
 std::uint32_t Win32HelperLauncher::ActiveConsoleSessionId() {

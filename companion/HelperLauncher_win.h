@@ -6,9 +6,9 @@
 #include "companion/CompanionServiceUnit.h"
 #include "platform/windows/UniqueHandle.h"
 
-// How long a helper gets to close when asked, and then to die when terminated.
-inline constexpr DWORD kHelperCloseWaitMs = 3000;
-inline constexpr DWORD kHelperTerminateWaitMs = 2000;
+// How long the helpers, all together, get to die once terminated. The service's control
+// handler waits this long at most, far inside the manager's 30 s for a handler.
+inline constexpr DWORD kHelperEndWaitMs = 2000;
 // The Winlogon desktop of the session's interactive window station: the one shown over
 // a locked session.
 inline constexpr const char* kWinlogonDesktop = "winsta0\\winlogon";
@@ -20,13 +20,14 @@ public:
     HelperStart StartHelper(const std::string& helperPath, const std::string& parameter,
                             std::uint32_t sessionId) override;
     std::vector<HelperEnd> EndHelpers() override;
+    bool HelperRunning(const std::string& parameter) override;
     std::uint32_t ActiveConsoleSessionId() override;
 
 private:
     struct Helper {
         platform::windows::UniqueKernelHandle process;
         DWORD processId = 0;
-        DWORD threadId = 0;
+        std::string parameter;
     };
     void ForgetEndedHelpers();
 

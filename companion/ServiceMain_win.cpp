@@ -17,11 +17,11 @@
 
 namespace {
 
-// The hint that goes with each pending report: enough for reading an INI file and opening
-// a log, well inside the client's wait bound.
-constexpr DWORD kStartWaitHintMs = 3000;
-// Stopping ends the helpers, each within its close and terminate waits.
-constexpr DWORD kStopWaitHintMs = 10000;
+// The hint that goes with each pending report. A client sleeps the whole hint before it
+// looks again, so it is short: each step here takes milliseconds. A stop that ends a
+// stubborn helper takes longer, and the client keeps polling at this pace meanwhile.
+constexpr DWORD kStartWaitHintMs = 1000;
+constexpr DWORD kStopWaitHintMs = 1000;
 
 // The handler runs on the dispatcher thread and ServiceMain on its own; the log and the
 // companion's state are shared, so every use of them holds this lock.
