@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "companion/CompanionServiceUnit.h"
 #include "companion/HelperLauncher_win.h"
@@ -18,10 +19,11 @@
 namespace {
 
 // The hint that goes with each pending report. A client sleeps the whole hint before it
-// looks again, so it is short: each step here takes milliseconds. A stop that ends a
-// stubborn helper takes longer, and the client keeps polling at this pace meanwhile.
-constexpr DWORD kStartWaitHintMs = 1000;
-constexpr DWORD kStopWaitHintMs = 1000;
+// looks again, so it is short: each step here takes milliseconds. A stop that has to end
+// helpers takes longer (up to kHelperEndWaitMs); the client keeps polling meanwhile, since
+// the checkpoint does not drop.
+constexpr DWORD kStartWaitHintMs = 250;
+constexpr DWORD kStopWaitHintMs = 250;
 
 // The handler runs on the dispatcher thread and ServiceMain on its own; the log and the
 // companion's state are shared, so every use of them holds this lock.
@@ -89,19 +91,30 @@ DWORD WINAPI Handler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID /*
 }
 
 void WINAPI ServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
+    {
+        // The log first, so that even a failure to reach the manager is written down.
+        const std::lock_guard<std::mutex> held(serviceLock);
+        OpenLog();
+    }
     statusHandle = ::RegisterServiceCtrlHandlerExA(kUSBServiceName, Handler, nullptr);
     if (statusHandle == nullptr) {
-        return; // there is nobody to report to
+        const std::lock_guard<std::mutex> held(serviceLock);
+        LogFailure(SystemFailure{"RegisterServiceCtrlHandlerEx", ::GetLastError()});
+        CloseLog();
+        return;
     }
     Report(SERVICE_START_PENDING, 1, kStartWaitHintMs);
     stopRequested.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!stopRequested) {
-        Report(SERVICE_STOPPED, 0, 0, ::GetLastError());
+        const DWORD error = ::GetLastError();
+        const std::lock_guard<std::mutex> held(serviceLock);
+        LogFailure(SystemFailure{"CreateEvent", error});
+        CloseLog();
+        Report(SERVICE_STOPPED, 0, 0, error);
         return;
     }
     {
         const std::lock_guard<std::mutex> held(serviceLock);
-        OpenLog();
         Report(SERVICE_START_PENDING, 2, kStartWaitHintMs);
         if (const auto failure = RestrictServiceAccess(kUSBServiceName)) {
             LogFailure(*failure); // the service still works, with the installer's access
@@ -132,8 +145,8 @@ void WINAPI ServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
 int main() {
     static platform::windows::Win32Machine machine;
     platform::InstallMachine(&machine.machine());
-    char name[] = "DrivewardService";
-    const SERVICE_TABLE_ENTRYA table[] = {{name, ServiceMain}, {nullptr, nullptr}};
+    std::string name = kUSBServiceName; // the table wants a writable text
+    const SERVICE_TABLE_ENTRYA table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
     // Returns when the service has stopped; fails at once when not started by the manager.
     return ::StartServiceCtrlDispatcherA(table) ? 0 : static_cast<int>(::GetLastError());
 }

@@ -220,6 +220,9 @@ TEST_F(ServiceWinTest, TheCompanionServiceStartsAnswersTheCodesAndStops) {
     EXPECT_TRUE(WaitForLog(ClientLogPath(), "Mode = cShowDevices")) << ReadFile(ClientLogPath());
     EXPECT_TRUE(service.SendControlCode(135));
     service.SendControlCode(200); // not one of its codes; Wine reports success anyway
+    // A helper still shown when the service stops does not outlive it.
+    EXPECT_TRUE(service.SendControlCode(133));
+    EXPECT_TRUE(WaitForLog(ClientLogPath(), "Mode = cShowWarning", 2));
 
     const auto stopBegan = Clock::now();
     ASSERT_TRUE(service.StopAndWait()) << ControllerLog();
@@ -238,14 +241,15 @@ TEST_F(ServiceWinTest, TheCompanionServiceStartsAnswersTheCodesAndStops) {
         EXPECT_NE(serviceLog.find(expected), std::string::npos) << expected << "\n" << serviceLog;
     }
     const std::string helper = "Helper started: \"" + folder + "\\Driveward.exe\" ";
-    EXPECT_EQ(Count(serviceLog, helper + "1 in session "), 1u) << serviceLog;
     EXPECT_EQ(Count(serviceLog, helper + "2 in session "), 1u) << serviceLog;
-    EXPECT_EQ(Count(serviceLog, " ended."), 2u) << serviceLog;
+    EXPECT_EQ(Count(serviceLog, helper + "1 in session "), 2u) << serviceLog;
+    EXPECT_EQ(Count(serviceLog, " ended."), 3u) << serviceLog;
+    EXPECT_LT(serviceLog.rfind(" ended."), serviceLog.find("Service stopped"));
     EXPECT_EQ(Count(serviceLog, "Error: "), 0u) << serviceLog;
     const std::string clientLog = ReadFile(ClientLogPath());
-    EXPECT_EQ(Count(clientLog, "Start as helper"), 2u);
+    EXPECT_EQ(Count(clientLog, "Start as helper"), 3u);
     // The helpers' token holds no SeDebugPrivilege, so their attempt to enable it fails.
-    EXPECT_EQ(Count(clientLog, "Error: 1300 - "), 2u) << clientLog;
+    EXPECT_EQ(Count(clientLog, "Error: 1300 - "), 3u) << clientLog;
 
     const auto ms = [](auto duration) {
         return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
