@@ -129,9 +129,9 @@ HelperStart Win32HelperLauncher::StartHelper(const std::string& helperPath,
 
 std::vector<HelperEnd> Win32HelperLauncher::EndHelpers() {
     ForgetEndedHelpers();
-    // A service cannot reach windows on a session's Winlogon desktop (nor, under Wine, in
-    // another window station) to ask them to close, and the helpers watch nothing else:
-    // they are ended by force, all first, then waited for together within one bound.
+    // A service cannot reach the windows of a helper on a session's Winlogon desktop to ask
+    // them to close (under Wine it cannot either), and the helpers watch nothing else: they
+    // are ended by force, all first, then waited for together within one bound.
     std::vector<HelperEnd> ended;
     for (Helper& helper : helpers_) {
         HelperEnd end{helper.processId, std::nullopt};

@@ -186,6 +186,7 @@ TEST(ServiceSecurityWinTest, TheServiceDescriptorParsesIntoTheIntendedEntries) {
     EXPECT_EQ(roundTrip.find("CR;;;SU)"), std::string::npos);
 }
 
+// Runs first, in a fresh prefix, before the next test installs the service.
 TEST_F(ServiceWinTest, ANotInstalledServiceGives1060InEveryOperation) {
     TUSBService service;
     TServiceState state = ssPaused;
