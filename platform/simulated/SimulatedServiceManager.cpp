@@ -5,6 +5,7 @@
 namespace platform {
 namespace {
 
+constexpr std::uint32_t kErrorInvalidHandle = 6;
 constexpr std::uint32_t kErrorInvalidServiceControl = 1052;
 constexpr std::uint32_t kErrorServiceAlreadyRunning = 1056;
 constexpr std::uint32_t kErrorServiceDoesNotExist = 1060;
@@ -113,7 +114,12 @@ bool SimulatedServiceManager::StartServiceA(ServiceHandle& handle) {
     if (Fails(Call::StartService)) {
         return false;
     }
-    SimulatedService& service = *ServiceOf(handle);
+    SimulatedService* found = ServiceOf(handle);
+    if (found == nullptr) { // uninstalled while the handle was open
+        lastError_ = kErrorInvalidHandle;
+        return false;
+    }
+    SimulatedService& service = *found;
     if (service.status.currentState != kStopped) {
         lastError_ = kErrorServiceAlreadyRunning;
         return false;
@@ -133,7 +139,12 @@ bool SimulatedServiceManager::ControlService(ServiceHandle& handle, std::uint32_
     if (Fails(Call::ControlService)) {
         return false;
     }
-    SimulatedService& service = *ServiceOf(handle);
+    SimulatedService* found = ServiceOf(handle);
+    if (found == nullptr) { // uninstalled while the handle was open
+        lastError_ = kErrorInvalidHandle;
+        return false;
+    }
+    SimulatedService& service = *found;
     const std::uint32_t state = service.status.currentState;
     if (state == kStopped) {
         lastError_ = kErrorServiceNotActive;
@@ -165,7 +176,12 @@ bool SimulatedServiceManager::QueryServiceStatus(ServiceHandle& handle, ServiceS
     if (Fails(Call::QueryServiceStatus)) {
         return false;
     }
-    SimulatedService& service = *ServiceOf(handle);
+    SimulatedService* found = ServiceOf(handle);
+    if (found == nullptr) { // uninstalled while the handle was open
+        lastError_ = kErrorInvalidHandle;
+        return false;
+    }
+    SimulatedService& service = *found;
     if (!service.upcomingStatuses.empty()) {
         service.status = service.upcomingStatuses.front();
         service.upcomingStatuses.pop_front();

@@ -252,6 +252,15 @@ TEST_F(ServiceWinTest, TheCompanionServiceStartsAnswersTheCodesAndStops) {
     // The helpers' token holds no SeDebugPrivilege, so their attempt to enable it fails.
     EXPECT_EQ(Count(clientLog, "Error: 1300 - "), 3u) << clientLog;
 
+    // Built with the same version resource as the client.
+    const auto serviceVersion =
+        machine.machine().system->FixedFileVersion(folder + "\\DrivewardService.exe");
+    const auto clientVersion =
+        machine.machine().system->FixedFileVersion(folder + "\\Driveward.exe");
+    ASSERT_TRUE(serviceVersion && clientVersion);
+    EXPECT_EQ(serviceVersion->mostSignificant, clientVersion->mostSignificant);
+    EXPECT_EQ(serviceVersion->leastSignificant, clientVersion->leastSignificant);
+
     const auto ms = [](auto duration) {
         return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
     };
