@@ -47,7 +47,8 @@ std::optional<SystemFailure> StripPrivileges(HANDLE token) {
         LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
         const bool kept =
             entry.Luid.LowPart == keep.LowPart && entry.Luid.HighPart == keep.HighPart;
-        entry.Attributes = kept ? entry.Attributes : SE_PRIVILEGE_REMOVED;
+        // Only the documented attribute bits go back in; the kept privilege stays on.
+        entry.Attributes = kept ? SE_PRIVILEGE_ENABLED : SE_PRIVILEGE_REMOVED;
     }
     ::SetLastError(ERROR_SUCCESS);
     if (!::AdjustTokenPrivileges(token, FALSE, privileges, 0, nullptr, nullptr) ||
