@@ -6,6 +6,7 @@
 #include "foundation/LogUnit.h"
 #include "foundation/SettingsUnit.h"
 #include "platform/Machine.h"
+#include "service/USBServiceUnit.h"
 
 bool StartedAsHelper = false;
 
@@ -98,7 +99,10 @@ int RunEntrySequence(ApplicationHost& host, const std::vector<std::string>& para
 }
 
 void ReleaseProcessWideObjects() {
-    // The service controller joins here, ahead of the log, once it exists.
+    // The controller goes before the log: it may still write to it while it exists.
+    if (USBServiceExists()) {
+        ReleaseUSBService();
+    }
     Log.reset();
     ReleaseSettings();
 }

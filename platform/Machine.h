@@ -4,6 +4,7 @@
 #include "platform/Files.h"
 #include "platform/Locale.h"
 #include "platform/Security.h"
+#include "platform/ServiceManager.h"
 #include "platform/Session.h"
 #include "platform/Storage.h"
 #include "platform/SystemFacts.h"
@@ -21,6 +22,7 @@ struct Machine {
     Session* session = nullptr;
     Storage* storage = nullptr;
     DeviceSetup* deviceSetup = nullptr;
+    ServiceManager* serviceManager = nullptr;
 };
 
 // The machine the process-wide objects (log, settings, helpers) talk to. Installed once

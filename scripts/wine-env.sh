@@ -9,6 +9,7 @@ export WINEPREFIX="$dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=
 
 stop_everything() {
     wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
     if [ -f "$dir/xvfb.pid" ]; then
         kill "$(cat "$dir/xvfb.pid")" >/dev/null 2>&1 || true
         rm -f "$dir/xvfb.pid" "$dir/display"
@@ -31,7 +32,12 @@ setup)
         export DISPLAY=":$n"
     fi
     # The prefix is ready only once wineboot and its background work are done.
-    wineboot -i </dev/null >/dev/null 2>&1
+    # A server of an earlier prefix on the same path may still be going away: try twice.
+    if ! wineboot -i </dev/null >/dev/null 2>&1; then
+        wineserver -k >/dev/null 2>&1 || true
+        sleep 1
+        wineboot -i </dev/null >/dev/null 2>&1
+    fi
     wineserver -w
     # One persistent server for the whole run; it must not hold the runner's output open.
     wineserver -p </dev/null >/dev/null 2>&1

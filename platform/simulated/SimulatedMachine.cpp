@@ -38,6 +38,7 @@ SimulatedMachine::SimulatedMachine() {
     machine_.session = this;
     machine_.storage = &devices;
     machine_.deviceSetup = &devices;
+    machine_.serviceManager = &serviceManager;
     directories = {"C:", "C:\\Program Files", "C:\\Program Files\\Driveward"};
     knownPrivileges = {{"SeDebugPrivilege", {20, 0}}, {"SeShutdownPrivilege", {19, 0}}};
     systemMessages = {{5, "Access is denied.\r\n"},

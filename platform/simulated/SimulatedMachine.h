@@ -10,6 +10,7 @@
 
 #include "platform/Machine.h"
 #include "platform/simulated/SimulatedDevices.h"
+#include "platform/simulated/SimulatedServiceManager.h"
 
 namespace platform {
 
@@ -91,6 +92,9 @@ public:
 
     // Storage, setup interfaces and configuration manager; they set `lastError`.
     SimulatedDevices devices{lastError};
+
+    // The service control manager; it sets lastError above as Windows would.
+    SimulatedServiceManager serviceManager{lastError};
 
 private:
     Machine machine_;

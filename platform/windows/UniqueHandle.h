@@ -56,8 +56,15 @@ struct LibraryHandleTraits {
     static void Close(Handle handle) { ::FreeLibrary(handle); }
 };
 
+struct ServiceHandleTraits {
+    using Handle = SC_HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle handle) { ::CloseServiceHandle(handle); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueLibrary = UniqueHandle<LibraryHandleTraits>;
+using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
 
 } // namespace platform::windows

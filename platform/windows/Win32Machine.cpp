@@ -11,6 +11,7 @@ Win32Machine::Win32Machine() {
     machine_.session = &session_;
     machine_.storage = &storage_;
     machine_.deviceSetup = &deviceSetup_;
+    machine_.serviceManager = &serviceManager_;
 }
 
 } // namespace platform::windows

@@ -84,6 +84,18 @@ public:
     EjectResult RequestDeviceEject(std::uint32_t devInst, bool withVetoNameBuffer) override;
 };
 
+class Win32ServiceManager : public ServiceManager {
+public:
+    std::unique_ptr<ServiceHandle> OpenSCManagerA(std::uint32_t desiredAccess) override;
+    std::unique_ptr<ServiceHandle> OpenServiceA(ServiceHandle& manager,
+                                                const std::string& serviceName,
+                                                std::uint32_t desiredAccess) override;
+    bool StartServiceA(ServiceHandle& service) override;
+    bool ControlService(ServiceHandle& service, std::uint32_t control,
+                        ServiceStatus& status) override;
+    bool QueryServiceStatus(ServiceHandle& service, ServiceStatus& status) override;
+};
+
 class Win32Machine {
 public:
     Win32Machine();
@@ -98,6 +110,7 @@ private:
     Win32Session session_;
     Win32Storage storage_;
     Win32DeviceSetup deviceSetup_;
+    Win32ServiceManager serviceManager_;
     Machine machine_;
 };
 

@@ -1,0 +1,82 @@
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ServiceManager.h"
+
+namespace platform {
+
+// One installed service: its current status, and what it reports while it starts or
+// stops. Each status query takes the next scripted status; once the script is used up
+// the service stays where it is.
+struct SimulatedService {
+    ServiceStatus status{0x10, 1, 0, 0, 0, 0, 0}; // own process, stopped
+    std::deque<ServiceStatus> upcomingStatuses;
+    // What StartService and the stop control hand to upcomingStatuses. Empty: the
+    // service reaches running (stopped) at the first query.
+    std::vector<ServiceStatus> startScript;
+    std::vector<ServiceStatus> stopScript;
+    std::vector<std::uint32_t> controlsReceived;
+};
+
+// A scriptable service control manager. Faults are injected per call with the error code
+// Windows would leave; handles are counted so that tests can see every one closed.
+class SimulatedServiceManager : public ServiceManager {
+public:
+    explicit SimulatedServiceManager(std::uint32_t& lastError) : lastError_(lastError) {}
+
+    enum class Call {
+        OpenSCManager,
+        OpenService,
+        StartService,
+        ControlService,
+        QueryServiceStatus
+    };
+    struct Fault {
+        std::uint32_t error = 0;
+        int successesFirst = 0; // the call succeeds this often before it starts failing
+    };
+
+    std::map<std::string, SimulatedService> services;
+    std::map<Call, Fault> faults;
+    // Some successful calls reset the last-error value; an error line must still carry
+    // the code of the call that failed.
+    bool closeClearsLastError = false;
+
+    int openManagerHandles = 0;
+    int openServiceHandles = 0;
+    // Every call in order, by its Windows name less the A: "OpenSCManager F003F", "OpenService
+    // DrivewardService F01FF", "StartService", "ControlService 133", "QueryServiceStatus",
+    // "CloseServiceHandle service", "CloseServiceHandle manager".
+    std::vector<std::string> calls;
+
+    // Installs a service, stopped, with the given scripts.
+    SimulatedService& Install(const std::string& name);
+
+    std::unique_ptr<ServiceHandle> OpenSCManagerA(std::uint32_t desiredAccess) override;
+    std::unique_ptr<ServiceHandle> OpenServiceA(ServiceHandle& manager,
+                                                const std::string& serviceName,
+                                                std::uint32_t desiredAccess) override;
+    bool StartServiceA(ServiceHandle& service) override;
+    bool ControlService(ServiceHandle& service, std::uint32_t control,
+                        ServiceStatus& status) override;
+    bool QueryServiceStatus(ServiceHandle& service, ServiceStatus& status) override;
+
+    // A status as a service reports it: state, checkpoint, wait hint.
+    static ServiceStatus Status(std::uint32_t state, std::uint32_t checkPoint = 0,
+                                std::uint32_t waitHint = 0);
+
+private:
+    bool Fails(Call call);
+    SimulatedService* ServiceOf(ServiceHandle& handle);
+    void Closed(bool isManager);
+
+    std::uint32_t& lastError_;
+    friend class SimulatedServiceHandle;
+};
+
+} // namespace platform

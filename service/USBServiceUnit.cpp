@@ -1,0 +1,170 @@
+#include "service/USBServiceUnit.h"
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "foundation/FunctionsUnit.h"
+#include "foundation/LogUnit.h"
+#include "platform/Machine.h"
+
+namespace {
+
+constexpr std::uint32_t kScManagerAllAccess = 0xF003F;
+constexpr std::uint32_t kServiceAllAccess = 0xF01FF;
+constexpr std::uint32_t kControlStop = 1;
+constexpr std::uint32_t kStateStopped = 1;
+constexpr std::uint32_t kStateRunning = 4;
+constexpr std::uint32_t kStatePaused = 7;
+// ERROR_SERVICE_REQUEST_TIMEOUT: its system text says what happened.
+constexpr std::uint32_t kErrorServiceRequestTimeout = 1053;
+
+std::unique_ptr<TUSBService> instance;
+
+// The failed call's code and text, read at the moment it failed: closing the handles
+// afterwards may change the thread's last-error value.
+struct Failure {
+    std::uint32_t code = 0;
+    std::string text;
+};
+
+Failure FailureOf(const std::string& prefix) {
+    const std::uint32_t code = platform::CurrentMachine().system->LastError();
+    return Failure{code, prefix + GetLastErrorText()};
+}
+
+struct Outcome {
+    bool result = false;
+    std::optional<Failure> failure;
+};
+
+Outcome Failed(const std::string& prefix) {
+    return Outcome{false, FailureOf(prefix)};
+}
+
+using ServiceStep = std::function<Outcome(platform::ServiceManager&, platform::ServiceHandle&)>;
+
+// The frame every operation shares: open the manager, then the service, do the step,
+// close the service, then the manager, and only then write the one error line.
+bool RunOnService(const std::string& serviceName, const ServiceStep& step) {
+    Outcome outcome;
+    auto& manager = *platform::CurrentMachine().serviceManager;
+    {
+        const auto managerHandle = manager.OpenSCManagerA(kScManagerAllAccess);
+        if (!managerHandle) {
+            outcome = Failed(kOpenSCManagerFailed);
+        } else {
+            const auto serviceHandle =
+                manager.OpenServiceA(*managerHandle, serviceName, kServiceAllAccess);
+            if (!serviceHandle) {
+                outcome = Failed(kOpenServiceFailed);
+            } else {
+                outcome = step(manager, *serviceHandle);
+            }
+        } // the service handle closes before the manager handle
+    }
+    if (outcome.failure) {
+        Log->Error(std::to_string(outcome.failure->code) + " - " + outcome.failure->text);
+    }
+    return outcome.result;
+}
+
+// Waits while the service is on its way to the target state: one wait hint per pass,
+// cut to what is left of the bound. Ends early when the checkpoint drops.
+Outcome WaitForState(platform::ServiceManager& manager, platform::ServiceHandle& service,
+                     std::uint32_t target, std::uint32_t boundMs) {
+    auto& clock = *platform::CurrentMachine().clock;
+    platform::ServiceStatus status;
+    if (!manager.QueryServiceStatus(service, status)) {
+        return Failed(kQueryServiceStatusFailed);
+    }
+    const std::uint64_t start = clock.TickCount();
+    while (status.currentState != target) {
+        const std::uint64_t elapsed = clock.TickCount() - start;
+        if (elapsed >= boundMs) {
+            platform::CurrentMachine().system->SetLastError(kErrorServiceRequestTimeout);
+            return Failed(kServiceWaitTimedOut + std::to_string(boundMs) + " ms (state " +
+                          std::to_string(status.currentState) + ", checkpoint " +
+                          std::to_string(status.checkPoint) + "): ");
+        }
+        const std::uint32_t checkPoint = status.checkPoint;
+        const auto left = static_cast<std::uint32_t>(boundMs - elapsed);
+        clock.Sleep(std::min(std::max(status.waitHint, kServicePollFloorMs), left));
+        if (!manager.QueryServiceStatus(service, status)) {
+            return Failed(kQueryServiceStatusFailed);
+        }
+        if (status.checkPoint < checkPoint) {
+            break;
+        }
+    }
+    return Outcome{status.currentState == target, std::nullopt};
+}
+
+} // namespace
+
+TUSBService::TUSBService() : TUSBService(kUSBServiceName, kServiceWaitBoundMs) {}
+
+TUSBService::TUSBService(std::string serviceName, std::uint32_t waitBoundMs)
+    : ServiceName(std::move(serviceName)), waitBoundMs_(waitBoundMs) {}
+
+bool TUSBService::SendControlCode(std::uint32_t aControlCode) {
+    return RunOnService(ServiceName,
+                        [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
+                            platform::ServiceStatus status; // the service's answer is not used
+                            if (!manager.ControlService(service, aControlCode, status)) {
+                                return Failed(kControlServiceFailed);
+                            }
+                            return Outcome{true, std::nullopt};
+                        });
+}
+
+bool TUSBService::QueryState(TServiceState& aState) {
+    return RunOnService(
+        ServiceName, [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
+            platform::ServiceStatus status;
+            if (!manager.QueryServiceStatus(service, status)) {
+                return Failed(kQueryServiceStatusFailed);
+            }
+            if (status.currentState >= kStateStopped && status.currentState <= kStatePaused) {
+                aState = static_cast<TServiceState>(status.currentState - kStateStopped);
+            }
+            return Outcome{true, std::nullopt};
+        });
+}
+
+bool TUSBService::StartAndWait() {
+    return RunOnService(ServiceName,
+                        [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
+                            if (!manager.StartServiceA(service)) {
+                                return Failed(kStartServiceFailed);
+                            }
+                            return WaitForState(manager, service, kStateRunning, waitBoundMs_);
+                        });
+}
+
+bool TUSBService::StopAndWait() {
+    return RunOnService(ServiceName,
+                        [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
+                            platform::ServiceStatus status;
+                            if (!manager.ControlService(service, kControlStop, status)) {
+                                return Failed(kControlServiceFailed);
+                            }
+                            return WaitForState(manager, service, kStateStopped, waitBoundMs_);
+                        });
+}
+
+TUSBService& USBService() {
+    if (!instance) {
+        instance = std::make_unique<TUSBService>();
+    }
+    return *instance;
+}
+
+void ReleaseUSBService() {
+    instance.reset();
+}
+
+bool USBServiceExists() {
+    return instance != nullptr;
+}

@@ -1,0 +1,76 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+// The service states QueryState reports; the ordinals are fixed (callers compare against
+// ssStopped and ssPaused).
+enum TServiceState {
+    ssStopped,
+    ssStartPending,
+    ssStopPending,
+    ssRunning,
+    ssContinuePending,
+    ssPausePending,
+    ssPaused
+};
+
+// What a caller's state variable holds before QueryState, which leaves it unchanged when
+// the manager reports a state outside 1..7. Stopped sends the caller down the path that
+// tries a start and, when that fails, shows the client's own warning: an unreadable state
+// never leads to a warning sent to a service that may not be there.
+inline constexpr TServiceState kServiceStateBeforeQuery = ssStopped;
+
+// How long StartAndWait and StopAndWait wait at most for the service to get where it was
+// sent. They block the GUI thread, at the tray monitor's start-up and at its exit (also
+// while a session ends), so the bound is short; a healthy service needs well under it.
+inline constexpr std::uint32_t kServiceWaitBoundMs = 30000;
+
+// A wait hint below this is slept as this: a service that reports no hint (or one that
+// has settled in another state) is polled, not spun on.
+inline constexpr std::uint32_t kServicePollFloorMs = 10;
+
+inline constexpr const char* kUSBServiceName = "DrivewardService";
+
+inline constexpr const char* kOpenSCManagerFailed = "StartService OpenSCManager failed: ";
+inline constexpr const char* kOpenServiceFailed = "StartService OpenService failed: ";
+inline constexpr const char* kControlServiceFailed = "ControlService failed: ";
+inline constexpr const char* kQueryServiceStatusFailed = "QueryServiceStatus failed: ";
+inline constexpr const char* kStartServiceFailed = "StartService failed: ";
+// The error line of a wait that ran out of its bound: this, the bound, the last state and
+// checkpoint, then the text of ERROR_SERVICE_REQUEST_TIMEOUT (1053).
+inline constexpr const char* kServiceWaitTimedOut = "Waiting for the service timed out after ";
+
+// The client's only way to the companion service: start and wait, stop and wait, read
+// its state, send it a control code. Every operation opens the service control manager
+// and the service, closes both before it returns, and on failure returns false after
+// exactly one error line "<code> - <prefix><last-error text>" in the log.
+class TUSBService {
+public:
+    TUSBService();
+    // Another service name and wait bound, for tests against a real manager only.
+    TUSBService(std::string serviceName, std::uint32_t waitBoundMs);
+    virtual ~TUSBService() = default;
+    TUSBService(const TUSBService&) = delete;
+    TUSBService& operator=(const TUSBService&) = delete;
+
+    // The control's own result (the service's status) is not used.
+    bool SendControlCode(std::uint32_t aControlCode);
+    // A state outside 1..7 leaves aState unchanged and still returns true.
+    bool QueryState(TServiceState& aState);
+    // True exactly when the last status read says running. The wait ends when the
+    // checkpoint drops, when a status query fails, or when the wait bound runs out.
+    bool StartAndWait();
+    // As StartAndWait, after the stop control, with stopped as the target.
+    bool StopAndWait();
+
+    const std::string ServiceName;
+
+private:
+    std::uint32_t waitBoundMs_;
+};
+
+// The process-wide controller, created on first use.
+TUSBService& USBService();
+// Frees the process-wide controller at process end, if it was ever created.
+void ReleaseUSBService();
+bool USBServiceExists();

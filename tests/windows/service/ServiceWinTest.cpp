@@ -1,0 +1,289 @@
+// The controller against Wine's real service control manager, and the companion service
+// DrivewardService.exe installed into the test prefix: start, the three codes, stop.
+// Arguments: the folder of Driveward.exe and DrivewardService.exe, and the folder of the
+// test executables (Unix paths; Wine sees them below Z:).
+#include <windows.h>
+
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "companion/ServiceSecurity_win.h"
+#include "foundation/LogUnit.h"
+#include "platform/windows/UniqueHandle.h"
+#include "platform/windows/Win32Machine.h"
+#include "service/USBServiceUnit.h"
+
+namespace {
+
+using platform::windows::UniqueServiceHandle;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kStuckServiceName = "DrivewardStuckService";
+// Short, so that proving the bound costs a couple of seconds, not the product's 30.
+constexpr std::uint32_t kTestWaitBoundMs = 2000;
+// How long a helper may take to start and write its mode line under Wine.
+constexpr int kHelperLogWaitMs = 20000;
+
+std::string WinePath(const std::string& unixPath) {
+    std::string path = "Z:" + unixPath;
+    for (char& c : path) {
+        c = c == '/' ? '\\' : c;
+    }
+    return path;
+}
+
+std::string Argument(int index) {
+    return index < __argc ? __argv[index] : std::string();
+}
+
+std::string Today() {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    char text[16];
+    std::snprintf(text, sizeof text, "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+    return text;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// Polls a log file until it holds the text often enough, or the time is up.
+bool WaitForLog(const std::string& path, const std::string& text, std::size_t times = 1) {
+    for (int waited = 0; waited < kHelperLogWaitMs; waited += 100) {
+        if (Count(ReadFile(path), text) >= times) {
+            return true;
+        }
+        ::Sleep(100);
+    }
+    return false;
+}
+
+void WriteIni(const std::string& path, const std::string& logPath) {
+    std::ofstream ini(path, std::ios::binary);
+    ini << "[GENERAL]\r\nDEBUG=1\r\nLogPath=" << logPath << "\r\n";
+}
+
+bool Install(const char* name, const std::string& executable) {
+    const UniqueServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    const std::string binaryPath = "\"" + executable + "\"";
+    const UniqueServiceHandle service(
+        ::CreateServiceA(manager.get(), name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                         SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr,
+                         nullptr, nullptr, nullptr, nullptr));
+    return static_cast<bool>(service);
+}
+
+void Uninstall(const char* name) {
+    const UniqueServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    const UniqueServiceHandle service(::OpenServiceA(manager.get(), name, SERVICE_ALL_ACCESS));
+    if (service) {
+        ::DeleteService(service.get());
+    }
+}
+
+// Ends the service's process by force: a service stuck in start pending takes no stop.
+void Kill(const char* name) {
+    const UniqueServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    const UniqueServiceHandle service(::OpenServiceA(manager.get(), name, SERVICE_ALL_ACCESS));
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD size = 0;
+    if (service && ::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                          reinterpret_cast<BYTE*>(&status), sizeof status, &size)) {
+        const platform::windows::UniqueKernelHandle process(
+            ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId));
+        if (process) {
+            ::TerminateProcess(process.get(), 1);
+            ::WaitForSingleObject(process.get(), 5000);
+        }
+    }
+}
+
+class ServiceWinTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        platform::InstallMachine(&machine.machine());
+        char temp[MAX_PATH];
+        ::GetTempPathA(MAX_PATH, temp);
+        folder = std::string(temp) + "driveward-service-" + std::to_string(::GetCurrentProcessId());
+        ::CreateDirectoryA(folder.c_str(), nullptr);
+        const std::string bin = WinePath(Argument(1));
+        const std::string testBin = WinePath(Argument(2));
+        ASSERT_TRUE(::CopyFileA((bin + "\\Driveward.exe").c_str(),
+                                (folder + "\\Driveward.exe").c_str(), FALSE));
+        ASSERT_TRUE(::CopyFileA((bin + "\\DrivewardService.exe").c_str(),
+                                (folder + "\\DrivewardService.exe").c_str(), FALSE));
+        ASSERT_TRUE(::CopyFileA((testBin + "\\stuck_service.exe").c_str(),
+                                (folder + "\\stuck_service.exe").c_str(), FALSE));
+        WriteIni(folder + "\\Driveward.ini", folder + "\\logs");
+        WriteIni(folder + "\\DrivewardService.ini", folder + "\\logs");
+    }
+    static void TearDownTestSuite() {
+        Uninstall(kUSBServiceName);
+        Uninstall(kStuckServiceName);
+    }
+
+    ServiceWinTest() {
+        Log = std::make_unique<TLog>("Driveward client");
+        Log->LogPath = folder + "\\controller";
+    }
+    ~ServiceWinTest() override { Log.reset(); }
+
+    static std::string ControllerLog() {
+        return ReadFile(folder + "\\controller\\Driveward client\\" + Today() + ".txt");
+    }
+    static std::string ServiceLogPath() {
+        return folder + "\\logs\\Driveward service\\" + Today() + ".txt";
+    }
+    static std::string ClientLogPath() {
+        return folder + "\\logs\\Driveward client\\" + Today() + ".txt";
+    }
+
+    static platform::windows::Win32Machine machine;
+    static std::string folder;
+};
+
+platform::windows::Win32Machine ServiceWinTest::machine;
+std::string ServiceWinTest::folder;
+
+// Wine accepts any service DACL and hands back an empty one, so what the service sets on
+// itself cannot be read back here; what can be checked is that the system parses the
+// descriptor text into exactly the entries meant.
+TEST(ServiceSecurityWinTest, TheServiceDescriptorParsesIntoTheIntendedEntries) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        kServiceSecurityDescriptor, SDDL_REVISION_1, &descriptor, nullptr));
+    char* text = nullptr;
+    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorA(
+        descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr));
+    const std::string roundTrip = text;
+    ::LocalFree(text);
+    ::LocalFree(descriptor);
+    EXPECT_EQ(roundTrip, kServiceSecurityDescriptor);
+    // Interactive and service logons: query, status, interrogate, read control; no CR.
+    EXPECT_NE(roundTrip.find("(A;;CCLCSWLORC;;;IU)"), std::string::npos);
+    EXPECT_EQ(roundTrip.find("CR;;;IU)"), std::string::npos);
+    EXPECT_EQ(roundTrip.find("CR;;;SU)"), std::string::npos);
+}
+
+// Runs first, in a fresh prefix, before the next test installs the service.
+TEST_F(ServiceWinTest, ANotInstalledServiceGives1060InEveryOperation) {
+    TUSBService service;
+    TServiceState state = ssPaused;
+    EXPECT_FALSE(service.QueryState(state));
+    EXPECT_EQ(state, ssPaused);
+    EXPECT_FALSE(service.StartAndWait());
+    EXPECT_FALSE(service.StopAndWait());
+    EXPECT_FALSE(service.SendControlCode(133));
+    EXPECT_EQ(Count(ControllerLog(), "Error: 1060 - StartService OpenService failed: "), 4u)
+        << ControllerLog();
+    EXPECT_EQ(Count(ControllerLog(), "Error nr: 1060\r\n"), 4u);
+}
+
+TEST_F(ServiceWinTest, TheCompanionServiceStartsAnswersTheCodesAndStops) {
+    ASSERT_TRUE(Install(kUSBServiceName, folder + "\\DrivewardService.exe"));
+    TUSBService service;
+    TServiceState state = kServiceStateBeforeQuery;
+    ASSERT_TRUE(service.QueryState(state));
+    EXPECT_EQ(state, ssStopped);
+
+    const auto startBegan = Clock::now();
+    ASSERT_TRUE(service.StartAndWait()) << ControllerLog();
+    const auto started = Clock::now();
+    ASSERT_TRUE(service.QueryState(state));
+    EXPECT_EQ(state, ssRunning);
+    EXPECT_FALSE(service.StartAndWait()); // already running: 1056 from the manager
+    EXPECT_EQ(Count(ControllerLog(), "Error: 1056 - StartService failed: "), 1u);
+
+    EXPECT_TRUE(service.SendControlCode(133));
+    EXPECT_TRUE(WaitForLog(ClientLogPath(), "Mode = cShowWarning")) << ReadFile(ClientLogPath());
+    EXPECT_TRUE(service.SendControlCode(134));
+    EXPECT_TRUE(WaitForLog(ClientLogPath(), "Mode = cShowDevices")) << ReadFile(ClientLogPath());
+    EXPECT_TRUE(service.SendControlCode(135));
+    service.SendControlCode(200); // not one of its codes; Wine reports success anyway
+    // A helper still shown when the service stops does not outlive it.
+    EXPECT_TRUE(service.SendControlCode(133));
+    EXPECT_TRUE(WaitForLog(ClientLogPath(), "Mode = cShowWarning", 2));
+
+    const auto stopBegan = Clock::now();
+    ASSERT_TRUE(service.StopAndWait()) << ControllerLog();
+    const auto stopped = Clock::now();
+    ASSERT_TRUE(service.QueryState(state));
+    EXPECT_EQ(state, ssStopped);
+    EXPECT_FALSE(service.StopAndWait());
+    EXPECT_EQ(Count(ControllerLog(), "Error: 1062 - ControlService failed: "), 1u);
+
+    const std::string serviceLog = ReadFile(ServiceLogPath());
+    for (const char* expected :
+         {"Start logging on machine ", "Versie: ", "Service running, helper ",
+          "Warning screen requested.", "Deviceslist requested.",
+          "Session unlocked, ending the helpers.", "Control code 200 ignored.", "Service stopped",
+          "Stopped logging"}) {
+        EXPECT_NE(serviceLog.find(expected), std::string::npos) << expected << "\n" << serviceLog;
+    }
+    const std::string helper = "Helper started: \"" + folder + "\\Driveward.exe\" ";
+    EXPECT_EQ(Count(serviceLog, helper + "2 in session "), 1u) << serviceLog;
+    EXPECT_EQ(Count(serviceLog, helper + "1 in session "), 2u) << serviceLog;
+    EXPECT_EQ(Count(serviceLog, " ended."), 3u) << serviceLog;
+    EXPECT_LT(serviceLog.rfind(" ended."), serviceLog.find("Service stopped"));
+    EXPECT_EQ(Count(serviceLog, "Error: "), 0u) << serviceLog;
+    const std::string clientLog = ReadFile(ClientLogPath());
+    EXPECT_EQ(Count(clientLog, "Start as helper"), 3u);
+    // The helpers' token holds no SeDebugPrivilege, so their attempt to enable it fails.
+    EXPECT_EQ(Count(clientLog, "Error: 1300 - "), 3u) << clientLog;
+
+    // Built with the same version resource as the client.
+    const auto serviceVersion =
+        machine.machine().system->FixedFileVersion(folder + "\\DrivewardService.exe");
+    const auto clientVersion =
+        machine.machine().system->FixedFileVersion(folder + "\\Driveward.exe");
+    ASSERT_TRUE(serviceVersion && clientVersion);
+    EXPECT_EQ(serviceVersion->mostSignificant, clientVersion->mostSignificant);
+    EXPECT_EQ(serviceVersion->leastSignificant, clientVersion->leastSignificant);
+
+    const auto ms = [](auto duration) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
+    };
+    std::cout << "Real start took " << ms(started - startBegan) << " ms, stop took "
+              << ms(stopped - stopBegan) << " ms\n";
+    RecordProperty("start_ms", static_cast<int>(ms(started - startBegan)));
+    RecordProperty("stop_ms", static_cast<int>(ms(stopped - stopBegan)));
+}
+
+TEST_F(ServiceWinTest, AServiceStuckInStartPendingIsWaitedForOnlyUpToTheBound) {
+    ASSERT_TRUE(Install(kStuckServiceName, folder + "\\stuck_service.exe"));
+    TUSBService service(kStuckServiceName, kTestWaitBoundMs);
+    const auto began = Clock::now();
+    EXPECT_FALSE(service.StartAndWait());
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began);
+    Kill(kStuckServiceName);
+    EXPECT_GE(waited.count(), kTestWaitBoundMs);
+    EXPECT_LT(waited.count(), kTestWaitBoundMs + 3000);
+    EXPECT_EQ(Count(ControllerLog(), "Error: 1053 - Waiting for the service timed out after 2000 "
+                                     "ms (state 2, checkpoint 1): "),
+              1u)
+        << ControllerLog();
+    std::cout << "The stuck start was given up after " << waited.count() << " ms\n";
+}
+
+} // namespace
