@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "foundation/Paths.h"
+
 namespace {
 
 // STORAGE_DEVICE_DESCRIPTOR member offsets (all members little-endian).
@@ -20,13 +22,6 @@ std::optional<std::uint32_t> ReadUInt32(std::span<const std::uint8_t> bytes, std
            static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
            static_cast<std::uint32_t>(bytes[offset + 2]) << 16 |
            static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
-}
-
-std::string Trim(std::string text) {
-    const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    const auto first = std::find_if_not(text.begin(), text.end(), isBlank);
-    const auto last = std::find_if_not(text.rbegin(), text.rend(), isBlank).base();
-    return first < last ? std::string(first, last) : std::string();
 }
 
 std::string StringAt(std::span<const std::uint8_t> bytes, std::size_t offsetField) {

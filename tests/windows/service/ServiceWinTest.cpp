@@ -9,10 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +19,7 @@
 #include "platform/windows/UniqueHandle.h"
 #include "platform/windows/Win32Machine.h"
 #include "service/USBServiceUnit.h"
+#include "support/WinTestSupport.h"
 
 namespace {
 
@@ -33,32 +32,11 @@ constexpr std::uint32_t kTestWaitBoundMs = 2000;
 // How long a helper may take to start and write its mode line under Wine.
 constexpr int kHelperLogWaitMs = 20000;
 
-std::string WinePath(const std::string& unixPath) {
-    std::string path = "Z:" + unixPath;
-    for (char& c : path) {
-        c = c == '/' ? '\\' : c;
-    }
-    return path;
-}
-
 std::string Argument(int index) {
     return index < __argc ? __argv[index] : std::string();
 }
 
-std::string Today() {
-    SYSTEMTIME now;
-    ::GetLocalTime(&now);
-    char text[16];
-    std::snprintf(text, sizeof text, "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
-    return text;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using wintest::ReadFile;
 
 std::size_t Count(const std::string& text, const std::string& part) {
     std::size_t count = 0;
@@ -127,8 +105,8 @@ protected:
         ::GetTempPathA(MAX_PATH, temp);
         folder = std::string(temp) + "driveward-service-" + std::to_string(::GetCurrentProcessId());
         ::CreateDirectoryA(folder.c_str(), nullptr);
-        const std::string bin = WinePath(Argument(1));
-        const std::string testBin = WinePath(Argument(2));
+        const std::string bin = wintest::WindowsPath(Argument(1));
+        const std::string testBin = wintest::WindowsPath(Argument(2));
         ASSERT_TRUE(::CopyFileA((bin + "\\Driveward.exe").c_str(),
                                 (folder + "\\Driveward.exe").c_str(), FALSE));
         ASSERT_TRUE(::CopyFileA((bin + "\\DrivewardService.exe").c_str(),
@@ -150,13 +128,13 @@ protected:
     ~ServiceWinTest() override { Log.reset(); }
 
     static std::string ControllerLog() {
-        return ReadFile(folder + "\\controller\\Driveward client\\" + Today() + ".txt");
+        return ReadFile(folder + "\\controller\\Driveward client\\" + wintest::TodaysLogFileName());
     }
     static std::string ServiceLogPath() {
-        return folder + "\\logs\\Driveward service\\" + Today() + ".txt";
+        return folder + "\\logs\\Driveward service\\" + wintest::TodaysLogFileName();
     }
     static std::string ClientLogPath() {
-        return folder + "\\logs\\Driveward client\\" + Today() + ".txt";
+        return folder + "\\logs\\Driveward client\\" + wintest::TodaysLogFileName();
     }
 
     static platform::windows::Win32Machine machine;
