@@ -73,6 +73,17 @@ bool SimulatedServiceManager::Fails(Call call) {
     return true;
 }
 
+SimulatedService* SimulatedServiceManager::Begin(Call call, ServiceHandle& handle) {
+    if (Fails(call)) {
+        return nullptr;
+    }
+    SimulatedService* found = ServiceOf(handle);
+    if (found == nullptr) { // uninstalled while the handle was open
+        lastError_ = kErrorInvalidHandle;
+    }
+    return found;
+}
+
 SimulatedService* SimulatedServiceManager::ServiceOf(ServiceHandle& handle) {
     const auto it = services.find(static_cast<SimulatedServiceHandle&>(handle).serviceName());
     return it == services.end() ? nullptr : &it->second;
@@ -111,12 +122,8 @@ std::unique_ptr<ServiceHandle> SimulatedServiceManager::OpenServiceA(ServiceHand
 
 bool SimulatedServiceManager::StartServiceA(ServiceHandle& handle) {
     calls.push_back("StartService");
-    if (Fails(Call::StartService)) {
-        return false;
-    }
-    SimulatedService* found = ServiceOf(handle);
-    if (found == nullptr) { // uninstalled while the handle was open
-        lastError_ = kErrorInvalidHandle;
+    SimulatedService* found = Begin(Call::StartService, handle);
+    if (found == nullptr) {
         return false;
     }
     SimulatedService& service = *found;
@@ -136,12 +143,8 @@ bool SimulatedServiceManager::StartServiceA(ServiceHandle& handle) {
 bool SimulatedServiceManager::ControlService(ServiceHandle& handle, std::uint32_t control,
                                              ServiceStatus& status) {
     calls.push_back("ControlService " + std::to_string(control));
-    if (Fails(Call::ControlService)) {
-        return false;
-    }
-    SimulatedService* found = ServiceOf(handle);
-    if (found == nullptr) { // uninstalled while the handle was open
-        lastError_ = kErrorInvalidHandle;
+    SimulatedService* found = Begin(Call::ControlService, handle);
+    if (found == nullptr) {
         return false;
     }
     SimulatedService& service = *found;
@@ -173,12 +176,8 @@ bool SimulatedServiceManager::ControlService(ServiceHandle& handle, std::uint32_
 
 bool SimulatedServiceManager::QueryServiceStatus(ServiceHandle& handle, ServiceStatus& status) {
     calls.push_back("QueryServiceStatus");
-    if (Fails(Call::QueryServiceStatus)) {
-        return false;
-    }
-    SimulatedService* found = ServiceOf(handle);
-    if (found == nullptr) { // uninstalled while the handle was open
-        lastError_ = kErrorInvalidHandle;
+    SimulatedService* found = Begin(Call::QueryServiceStatus, handle);
+    if (found == nullptr) {
         return false;
     }
     SimulatedService& service = *found;

@@ -73,6 +73,9 @@ public:
 private:
     bool Fails(Call call);
     SimulatedService* ServiceOf(ServiceHandle& handle);
+    // The injected failure of the call, or the handle's service; nullptr (with the last
+    // error set) when the call fails.
+    SimulatedService* Begin(Call call, ServiceHandle& handle);
     void Closed(bool isManager);
 
     std::uint32_t& lastError_;
