@@ -1,11 +1,11 @@
 #pragma once
 #include <concepts>
-#include <type_traits>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 // One typed argument of a log format. Only integers and texts convert to it, so a
 // caller cannot hand the formatter something it would misread.

@@ -84,7 +84,7 @@ public:
     // Session: named mutexes of this logon session, and the message boxes shown.
     std::set<std::string> mutexes;
     bool mutexCreationFails = false;
-    std::vector<std::pair<std::string, std::string>> messageBoxes; // caption, text
+    std::vector<std::pair<std::string, std::string>> messageBoxes;      // caption, text
     std::vector<std::pair<std::string, std::string>> errorMessageBoxes; // caption, text
     MutexResult CreateOwnedMutex(const std::string& name) override;
     void ShowWarningMessage(const std::string& caption, const std::string& text) override;
