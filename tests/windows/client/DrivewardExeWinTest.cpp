@@ -86,11 +86,19 @@ TEST_F(DrivewardExe, ASecondTrayMonitorIsRefusedButHelpersAreNot) {
     auto second = wintest::Start(exe, "");
     const HWND box = wintest::WaitForWindow(second.id, "#32770");
     ASSERT_NE(box, nullptr);
+    // The box is found as soon as it exists; its caption and text are filled in while it
+    // initialises, so wait for them.
     char caption[64] = {};
-    ::GetWindowTextA(box, caption, sizeof caption);
-    EXPECT_STREQ(caption, "Driveward");
     char text[128] = {};
-    ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the message box's text control
+    for (int i = 0; i < 200; ++i) {
+        ::GetWindowTextA(box, caption, sizeof caption);
+        ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the message box's text control
+        if (caption[0] != '\0' && text[0] != '\0') {
+            break;
+        }
+        ::Sleep(50);
+    }
+    EXPECT_STREQ(caption, "Driveward");
     EXPECT_STREQ(text, "Driveward is already running.");
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(wintest::WaitForExit(second), 0);
