@@ -7,16 +7,15 @@
 
 #include "client/ApplicationHost_win.h"
 #include "client/EntrySequence.h"
+#include "client/ProcessMachine_win.h"
 #include "foundation/GetWinVersionInfoUnit.h"
-#include "platform/windows/Win32Machine.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int /*show*/) {
     // Querying an empty card-reader slot must fail quietly, not raise the system's
     // "no disk" box: on a locked session nobody could answer it.
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    static platform::windows::Win32Machine machine;
-    platform::InstallMachine(&machine.machine());
+    platform::InstallMachine(&ProcessMachine());
     DetectWinVersion();
 
     // The C runtime's command-line parsing: enclosing quotes removed, nothing else.
