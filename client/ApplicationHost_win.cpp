@@ -2,6 +2,10 @@
 
 #include <commctrl.h>
 
+#include "client/FormUSBDevicesWindow_win.h"
+#include "client/FormUSBWarningWindow_win.h"
+#include "client/window/MessageLoop_win.h"
+
 namespace {
 
 Win32ApplicationHost* TheHost(HWND window) {
@@ -32,9 +36,7 @@ void Win32ApplicationHost::Initialize() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&controls);
     RegisterWindowClass(instance_, kApplicationWindowClass, ApplicationWindowProc);
-    RegisterWindowClass(instance_, kTrayWindowClass, MainWindowProc);
-    RegisterWindowClass(instance_, kWarningWindowClass, MainWindowProc);
-    RegisterWindowClass(instance_, kDevicesWindowClass, MainWindowProc);
+    RegisterWindowClass(instance_, kTrayWindowClass, TrayWindowProc);
     // Zero-sized and centred: it exists for its caption and taskbar entry only.
     const int x = ::GetSystemMetrics(SM_CXSCREEN) / 2;
     const int y = ::GetSystemMetrics(SM_CYSCREEN) / 2;
@@ -56,34 +58,46 @@ void Win32ApplicationHost::GiveTaskbarEntryToApplicationWindow() {
 }
 
 void Win32ApplicationHost::RunMainWindow(TStartMode mode) {
-    // Temporary stand-ins until the tray form, the warning window and the device list
-    // window exist: a hidden main window for the tray monitor, and a plain stay-on-top
-    // placeholder for each helper mode.
-    const char* windowClass = mode == csNormal       ? kTrayWindowClass
-                              : mode == cShowWarning ? kWarningWindowClass
-                                                     : kDevicesWindowClass;
-    const DWORD exStyle = mode == csNormal ? 0 : WS_EX_TOPMOST;
-    mainWindow_ = ::CreateWindowExA(exStyle, windowClass, kApplicationTitle, WS_OVERLAPPEDWINDOW,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, 400, 200, applicationWindow_,
-                                    nullptr, instance_, this);
-    if (mainWindow_ == nullptr) {
+    if (mode != csNormal) {
+        RunHelperWindow(mode);
         return;
     }
-    if (mode != csNormal) {
-        ::ShowWindow(applicationWindow_, SW_SHOWNORMAL);
-        ::ShowWindow(mainWindow_, SW_SHOWNORMAL);
-        ::SetForegroundWindow(mainWindow_);
+    // A temporary stand-in until the tray form exists: a hidden main window.
+    trayWindow_ = ::CreateWindowExA(0, kTrayWindowClass, kApplicationTitle, WS_OVERLAPPEDWINDOW,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, 400, 200, applicationWindow_,
+                                    nullptr, instance_, this);
+    if (trayWindow_ == nullptr) {
+        return;
     }
-    MSG message;
-    while (::GetMessageA(&message, nullptr, 0, 0) > 0) {
-        ::TranslateMessage(&message);
-        ::DispatchMessageA(&message);
+    ui::RunMessageLoop();
+}
+
+void Win32ApplicationHost::RunHelperWindow(TStartMode mode) {
+    bool created = false;
+    if (mode == cShowWarning) {
+        auto warning = std::make_unique<FormUSBWarningWindow>();
+        created = warning->Create(applicationWindow_);
+        helperWindow_ = std::move(warning);
+    } else {
+        auto devices = std::make_unique<FormUSBDevicesWindow>();
+        created = devices->Create(applicationWindow_);
+        helperWindow_ = std::move(devices);
     }
+    if (!created) {
+        return; // the log has the error line; the process ends as usual
+    }
+    helperWindow_->SetEndsMessageLoop(true);
+    helperWindow_->SetEndSessionHandler([this] { EndSessionNow(); });
+    helperWindow_->SetStayOnTop(true);
+    ::ShowWindow(applicationWindow_, SW_SHOWNORMAL);
+    helperWindow_->Show();
+    ui::RunMessageLoop();
 }
 
 void Win32ApplicationHost::DestroyWindows() {
-    if (mainWindow_ != nullptr) {
-        ::DestroyWindow(mainWindow_);
+    helperWindow_.reset();
+    if (trayWindow_ != nullptr) {
+        ::DestroyWindow(trayWindow_);
     }
     if (applicationWindow_ != nullptr) {
         ::DestroyWindow(applicationWindow_);
@@ -120,8 +134,10 @@ LRESULT CALLBACK Win32ApplicationHost::ApplicationWindowProc(HWND window, UINT m
         return 0;
     case WM_CLOSE:
         // Closing the application window closes the main window, which ends the program.
-        if (host != nullptr && host->mainWindow_ != nullptr) {
-            ::PostMessageA(host->mainWindow_, WM_CLOSE, 0, 0);
+        if (host != nullptr && host->trayWindow_ != nullptr) {
+            ::PostMessageA(host->trayWindow_, WM_CLOSE, 0, 0);
+        } else if (host != nullptr && host->helperWindow_ != nullptr) {
+            ::PostMessageA(host->helperWindow_->Handle(), WM_CLOSE, 0, 0);
         }
         return 0;
     default:
@@ -130,7 +146,7 @@ LRESULT CALLBACK Win32ApplicationHost::ApplicationWindowProc(HWND window, UINT m
     return ::DefWindowProcA(window, message, wParam, lParam);
 }
 
-LRESULT CALLBACK Win32ApplicationHost::MainWindowProc(HWND window, UINT message, WPARAM wParam,
+LRESULT CALLBACK Win32ApplicationHost::TrayWindowProc(HWND window, UINT message, WPARAM wParam,
                                                       LPARAM lParam) {
     if (message == WM_NCCREATE) {
         BindHost(window, lParam);
@@ -139,7 +155,7 @@ LRESULT CALLBACK Win32ApplicationHost::MainWindowProc(HWND window, UINT message,
     switch (message) {
     case WM_DESTROY:
         if (host != nullptr) {
-            host->mainWindow_ = nullptr;
+            host->trayWindow_ = nullptr;
         }
         ::PostQuitMessage(0);
         return 0;

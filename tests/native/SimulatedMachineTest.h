@@ -1,12 +1,34 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/simulated/SimulatedMachine.h"
 
 // Runs each test against its own simulated machine, installed as the current one.
 class SimulatedMachineTest : public ::testing::Test {
 protected:
     platform::SimulatedMachine sim;
+
+    // The log's entries without their timestamps. An entry whose text holds line breaks
+    // (a drive report, an error text) stays one entry: a line that does not start with
+    // the fixed clock's timestamp continues the entry before it.
+    std::vector<std::string> LogEntries(const std::string& path) const {
+        std::vector<std::string> entries;
+        std::string stamp;
+        for (const auto& line : sim.LinesOf(path)) {
+            if (stamp.empty() && line.find(" - ") != std::string::npos) {
+                stamp = line.substr(0, line.find(" - ") + 3);
+            }
+            if (!stamp.empty() && line.rfind(stamp, 0) == 0) {
+                entries.push_back(line.substr(stamp.size()));
+            } else if (!entries.empty()) {
+                entries.back() += "\r\n" + line;
+            }
+        }
+        return entries;
+    }
 
 private:
     platform::ScopedMachine installed_{sim.machine()};

@@ -1,0 +1,188 @@
+#include "client/FormAboutWindow_win.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "client/ProductInfo.h"
+#include "client/window/Dpi_win.h"
+
+namespace {
+
+constexpr int kClientWidth = 307;
+constexpr int kClientHeight = 286;
+constexpr RECT kImage1 = {30, 18, 30 + 247, 18 + 63};  // the banner, between the side panels
+constexpr RECT kImage2 = {0, 176, 0 + 158, 176 + 111}; // the logo
+constexpr int kRightEdge = kClientWidth - 8;           // where the right-aligned texts end
+constexpr int kSmallPrintLeft = kImage2.right + 2;     // they never reach into the logo
+constexpr COLORREF kLinkColour = RGB(0, 0, 128);       // navy
+constexpr COLORREF kBannerLeft = RGB(0, 0, 128);
+constexpr COLORREF kBannerRight = RGB(166, 202, 240);
+
+HICON LoadAppIcon(int side) {
+    return static_cast<HICON>(
+        ::LoadImageA(::GetModuleHandleA(nullptr), "MAINICON", IMAGE_ICON, side, side, 0));
+}
+
+void DrawAppIcon(HDC dc, const RECT& area, int side) {
+    const HICON icon = LoadAppIcon(side);
+    if (icon == nullptr) {
+        return;
+    }
+    ::DrawIconEx(dc, area.left + (area.right - area.left - side) / 2,
+                 area.top + (area.bottom - area.top - side) / 2, icon, side, side, 0, nullptr,
+                 DI_NORMAL);
+    ::DestroyIcon(icon);
+}
+
+BYTE Blend(BYTE from, BYTE to, int step, int steps) {
+    return static_cast<BYTE>(from + (to - from) * step / std::max(steps, 1));
+}
+
+// A band fading from navy to light blue, one column at a time.
+void DrawBanner(HDC dc, const RECT& area) {
+    const int width = area.right - area.left;
+    for (int x = 0; x < width; ++x) {
+        const COLORREF colour =
+            RGB(Blend(GetRValue(kBannerLeft), GetRValue(kBannerRight), x, width),
+                Blend(GetGValue(kBannerLeft), GetGValue(kBannerRight), x, width),
+                Blend(GetBValue(kBannerLeft), GetBValue(kBannerRight), x, width));
+        const HBRUSH brush = ::CreateSolidBrush(colour);
+        const RECT column = {area.left + x, area.top, area.left + x + 1, area.bottom};
+        ::FillRect(dc, &column, brush);
+        ::DeleteObject(brush);
+    }
+}
+
+} // namespace
+
+FormAboutWindow::~FormAboutWindow() {
+    Destroy();
+}
+
+void FormAboutWindow::Open(HWND owner) {
+    auto about = std::make_unique<FormAboutWindow>();
+    if (!about->Create(owner)) {
+        return; // the failure is in the log
+    }
+    about->ShowModal();
+}
+
+bool FormAboutWindow::Create(HWND owner) {
+    if (!Window::Create(kClassName, kAboutCaption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
+                        WS_EX_TOPMOST, owner)) {
+        return false;
+    }
+    form_.FormCreate();
+    const bool links = form_.LinksActive();
+    const ui::FontSpec plain{11};
+    const ui::FontSpec link{11, false, links}; // DisableLink takes the underline away
+    label1_ = AddControl("STATIC", kAboutProductName, SS_CENTER, 0, {21, true});
+    labelVersion_ = AddControl("STATIC", form_.VersionCaption(), SS_CENTER, 0, {12});
+    // SS_NOTIFY: clicks and the hints' mouse messages reach us; in a helper start the
+    // clicks are ignored, the hints stay.
+    labelWebsite_ = AddControl("STATIC", kMakerWebsite, SS_RIGHT | SS_NOTIFY, kLabelWebsite, link);
+    labelEMail_ = AddControl("STATIC", kMakerEMail, SS_RIGHT | SS_NOTIFY, kLabelEMail, link);
+    label3_ = AddControl("STATIC", kMakerCopyright, SS_RIGHT, 0, plain);
+    label4_ = AddControl("STATIC", kMakerRights, SS_RIGHT, 0, plain);
+    tooltip_ =
+        ::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0,
+                          0, 0, Handle(), nullptr, ::GetModuleHandleA(nullptr), nullptr);
+    AddHint(labelWebsite_, kWebsiteHint);
+    AddHint(labelEMail_, kEMailHint);
+    SetClientSize96(kClientWidth, kClientHeight);
+    return true;
+}
+
+void FormAboutWindow::AddHint(HWND control, const char* hint) {
+    if (tooltip_ == nullptr || control == nullptr) {
+        return;
+    }
+    TOOLINFOA tool = {};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = Handle();
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    tool.lpszText = const_cast<char*>(hint);
+    ::SendMessageA(tooltip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void FormAboutWindow::Layout() {
+    // The stacked rows of the window, top to bottom, over the full width.
+    Place(label1_, 0, Scale(99), Scale(kClientWidth), Scale(23));
+    Place(labelVersion_, 0, Scale(132), Scale(kClientWidth), Scale(19));
+    const int width = Scale(kRightEdge - kSmallPrintLeft);
+    const int height = Scale(14);
+    Place(labelWebsite_, Scale(kSmallPrintLeft), Scale(205), width, height);
+    Place(labelEMail_, Scale(kSmallPrintLeft), Scale(222), width, height);
+    Place(label3_, Scale(kSmallPrintLeft), Scale(250), width, height);
+    Place(label4_, Scale(kSmallPrintLeft), Scale(265), width, height);
+    ::InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+void FormAboutWindow::Paint(HDC dc) {
+    const auto scaled = [this](const RECT& area) {
+        return RECT{Scale(area.left), Scale(area.top), Scale(area.right), Scale(area.bottom)};
+    };
+    const RECT banner = scaled(kImage1);
+    DrawBanner(dc, banner);
+    const int bannerIcon = banner.bottom - banner.top - Scale(8);
+    DrawAppIcon(
+        dc,
+        {banner.left + Scale(4), banner.top, banner.left + Scale(4) + bannerIcon, banner.bottom},
+        bannerIcon);
+    const RECT logo = scaled(kImage2);
+    DrawAppIcon(dc, logo, Scale(96));
+}
+
+LRESULT FormAboutWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        const HDC dc = ::BeginPaint(Handle(), &paint);
+        Paint(dc);
+        ::EndPaint(Handle(), &paint);
+        return 0;
+    }
+    case WM_CTLCOLORSTATIC: {
+        const auto dc = reinterpret_cast<HDC>(wParam);
+        const auto control = reinterpret_cast<HWND>(lParam);
+        ::SetBkMode(dc, TRANSPARENT);
+        if (IsLink(control)) {
+            ::SetTextColor(dc, form_.LinksActive() ? kLinkColour : ::GetSysColor(COLOR_WINDOWTEXT));
+        }
+        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_SETCURSOR:
+        if (form_.LinksActive() && IsLink(reinterpret_cast<HWND>(wParam))) {
+            ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_HAND)));
+            return TRUE;
+        }
+        break;
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            form_.FormDeactivate();
+        }
+        break;
+    default:
+        break;
+    }
+    return Window::HandleMessage(message, wParam, lParam);
+}
+
+void FormAboutWindow::OnCommand(int id, int notification) {
+    if (notification != STN_CLICKED) {
+        return;
+    }
+    if (id == kLabelWebsite) {
+        form_.LabelWebsiteClick();
+    } else if (id == kLabelEMail) {
+        form_.LabelEMailClick();
+    }
+}
+
+void FormAboutWindow::ShellOpen(const std::string& target) {
+    ::ShellExecuteA(Handle(), "open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}

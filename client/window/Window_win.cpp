@@ -1,0 +1,287 @@
+#include "client/window/Window_win.h"
+
+#include <set>
+
+#include "client/window/Dpi_win.h"
+#include "client/window/ErrorDisplay_win.h"
+#include "client/window/MessageLoop_win.h"
+
+namespace ui {
+namespace {
+
+constexpr const char* kFontFace = "Tahoma";
+
+bool RegisterWindowClass(const char* className, WNDPROC procedure) {
+    static std::set<std::string> registered;
+    if (registered.count(className) != 0) {
+        return true;
+    }
+    const HINSTANCE instance = ::GetModuleHandleA(nullptr);
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = ::LoadIconA(instance, "MAINICON");
+    windowClass.hIconSm = windowClass.hIcon;
+    windowClass.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = className;
+    if (::RegisterClassExA(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        LogWindowFailure(std::string("RegisterClassEx failed for ") + className);
+        return false;
+    }
+    registered.insert(className);
+    return true;
+}
+
+// The thread's windows that a modal window disables while it is shown.
+BOOL CALLBACK CollectEnabledWindow(HWND window, LPARAM parameter) {
+    if (::IsWindowVisible(window) && ::IsWindowEnabled(window)) {
+        reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
+    }
+    return TRUE;
+}
+
+} // namespace
+
+Window::~Window() {
+    // Derived windows call Destroy in their own destructor; this is the last resort.
+    Destroy();
+    ReleaseFonts();
+}
+
+bool Window::Create(const char* className, const std::string& caption, DWORD style, DWORD exStyle,
+                    HWND owner) {
+    if (!RegisterWindowClass(className, Procedure)) {
+        return false;
+    }
+    const HWND window = ::CreateWindowExA(exStyle, className, caption.c_str(), style, 0, 0, 0, 0,
+                                          owner, nullptr, ::GetModuleHandleA(nullptr), this);
+    if (window == nullptr) {
+        LogWindowFailure(std::string("CreateWindowEx failed for ") + className);
+        return false;
+    }
+    dpi_ = DpiOf(window);
+    return true;
+}
+
+int Window::Scale(int value96) const {
+    return ui::Scale(value96, dpi_);
+}
+
+HFONT Window::Font(const FontSpec& spec) {
+    auto& font = fonts_[spec];
+    if (font == nullptr) {
+        font = ::CreateFontA(-Scale(spec.pixelHeight), 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL,
+                             FALSE, spec.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             DEFAULT_PITCH | FF_DONTCARE, kFontFace);
+    }
+    return font;
+}
+
+void Window::ReleaseFonts() {
+    for (auto& [spec, font] : fonts_) {
+        if (font != nullptr) {
+            ::DeleteObject(font);
+        }
+    }
+    fonts_.clear();
+}
+
+HWND Window::AddControl(const char* className, const std::string& text, DWORD style, int id,
+                        const FontSpec& font) {
+    const HWND control = ::CreateWindowExA(
+        0, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, handle_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleA(nullptr), nullptr);
+    if (control == nullptr) {
+        LogWindowFailure(std::string("CreateWindowEx failed for a ") + className + " control");
+        return nullptr;
+    }
+    ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(Font(font)), FALSE);
+    controlFonts_.emplace_back(control, font);
+    return control;
+}
+
+void Window::SetClientSize96(int width, int height) {
+    const SIZE size = WindowSizeForClient(handle_, Scale(width), Scale(height), dpi_);
+    MONITORINFO monitor = {sizeof monitor, {}, {}, 0};
+    ::GetMonitorInfoA(::MonitorFromWindow(handle_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& area = monitor.rcWork;
+    const int left = area.left + (area.right - area.left - size.cx) / 2;
+    const int top = area.top + (area.bottom - area.top - size.cy) / 2;
+    ::SetWindowPos(handle_, nullptr, left, top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    Layout();
+}
+
+void Window::Place(HWND control, int left, int top, int width, int height) const {
+    ::SetWindowPos(control, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Window::ApplyDpi(UINT dpi) {
+    dpi_ = dpi;
+    ReleaseFonts();
+    for (const auto& [control, spec] : controlFonts_) {
+        ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(Font(spec)), TRUE);
+    }
+}
+
+TModalResult Window::ShowModal() {
+    std::vector<HWND> disabled;
+    ::EnumThreadWindows(::GetCurrentThreadId(), CollectEnabledWindow,
+                        reinterpret_cast<LPARAM>(&disabled));
+    for (const HWND window : disabled) {
+        if (window != handle_) {
+            ::EnableWindow(window, FALSE);
+        }
+    }
+    const bool wasModal = modal_;
+    modal_ = true;
+    modalResult_ = mrNone;
+    ::ShowWindow(handle_, SW_SHOWNORMAL);
+    BringToFront();
+    MSG message;
+    while (modalResult_ == mrNone && ::IsWindow(handle_)) {
+        const BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
+        if (got <= 0) {
+            // The program is asked to end: leave the quit for the main loop.
+            if (got == 0) {
+                ::PostQuitMessage(static_cast<int>(message.wParam));
+            }
+            modalResult_ = mrCancel;
+            break;
+        }
+        DispatchMessageOf(message);
+    }
+    // The other windows come back before this one hides, so that activation returns to
+    // them rather than to another program.
+    for (const HWND window : disabled) {
+        if (window != handle_ && ::IsWindow(window)) {
+            ::EnableWindow(window, TRUE);
+        }
+    }
+    if (::IsWindow(handle_)) {
+        ::ShowWindow(handle_, SW_HIDE);
+    }
+    modal_ = wasModal;
+    return modalResult_;
+}
+
+void Window::Show() {
+    ::ShowWindow(handle_, SW_SHOWNORMAL);
+    BringToFront();
+}
+
+void Window::Destroy() {
+    if (handle_ != nullptr) {
+        ::DestroyWindow(handle_);
+    }
+}
+
+void Window::Close() {
+    ::SendMessageA(handle_, WM_CLOSE, 0, 0);
+}
+
+void Window::SetStayOnTop(bool stayOnTop) {
+    ::SetWindowPos(handle_, stayOnTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void Window::BringToFront() {
+    ::SetForegroundWindow(handle_);
+    ::BringWindowToTop(handle_);
+}
+
+void Window::SetCaption(const std::string& caption) {
+    ::SetWindowTextA(handle_, caption.c_str());
+}
+
+std::string Window::Caption() const {
+    std::string text(static_cast<std::size_t>(::GetWindowTextLengthA(handle_)) + 1, '\0');
+    text.resize(static_cast<std::size_t>(
+        ::GetWindowTextA(handle_, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+void Window::StartTimer(UINT_PTR id, UINT intervalMs) {
+    ::SetTimer(handle_, id, intervalMs, nullptr);
+}
+
+void Window::StopTimer(UINT_PTR id) {
+    ::KillTimer(handle_, id);
+}
+
+LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case WM_TIMER:
+        OnTimer(wParam);
+        return 0;
+    case WM_SIZE:
+        Layout();
+        break;
+    case WM_DPICHANGED: {
+        ApplyDpi(HIWORD(wParam));
+        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+        ::SetWindowPos(handle_, nullptr, suggested->left, suggested->top,
+                       suggested->right - suggested->left, suggested->bottom - suggested->top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+        Layout();
+        return 0;
+    }
+    case WM_CLOSE:
+        OnClose();
+        if (modal_) {
+            if (modalResult_ == mrNone) {
+                modalResult_ = mrCancel;
+            }
+        } else if (endsMessageLoop_) {
+            ::DestroyWindow(handle_);
+        } else {
+            ::ShowWindow(handle_, SW_HIDE);
+        }
+        return 0;
+    case WM_ENDSESSION:
+        if (wParam != FALSE && endSession_) {
+            endSession_();
+        }
+        return 0;
+    case WM_DESTROY:
+        OnDestroy();
+        if (endsMessageLoop_) {
+            ::PostQuitMessage(0);
+        }
+        return 0;
+    default:
+        break;
+    }
+    return ::DefWindowProcA(handle_, message, wParam, lParam);
+}
+
+LRESULT CALLBACK Window::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        self->handle_ = window;
+        ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<Window*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (self == nullptr) {
+        return ::DefWindowProcA(window, message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY) {
+        ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        self->handle_ = nullptr;
+        return ::DefWindowProcA(window, message, wParam, lParam);
+    }
+    LRESULT result = 0;
+    bool handled = false;
+    Guarded([&] {
+        result = self->HandleMessage(message, wParam, lParam);
+        handled = true;
+    });
+    return handled ? result : 0;
+}
+
+} // namespace ui

@@ -1,0 +1,301 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "client/EntrySequence.h"
+#include "client/FormUSBDevicesUnit.h"
+#include "devices/DeviceEjectUnit.h"
+#include "devices/DeviceMachineTest.h"
+#include "devices/OSError.h"
+#include "foundation/LogUnit.h"
+#include "foundation/SettingsUnit.h"
+
+namespace {
+
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+const char* const kIni = "C:\\Program Files\\Driveward\\Driveward.ini";
+const char* const kLogFile = "C:\\Program Files\\Driveward\\Driveward client\\20110315.txt";
+
+// The tree and controls as the window shows them.
+class FakeDevicesView : public TFormUSBDevices::View {
+public:
+    struct Node {
+        std::string text;
+        int image;
+        TDevice* device;
+    };
+    std::vector<Node> nodes; // the root's children
+    TFormUSBDevices::Selection selection;
+    bool ejectEnabled = true;
+    bool browseEnabled = false;
+    int expansions = 0;
+    std::string caption = "Driveward";
+    std::vector<bool> stayOnTop;
+    int closes = 0;
+    int abouts = 0;
+    std::vector<std::string> explorerPaths;
+    bool registrationSucceeds = true;
+    int registrations = 0;
+    int unregistrations = 0;
+    std::function<void()> pendingMessages; // what a ProcessMessages pass handles
+    std::function<void(const std::string&)> onAddNode;
+
+    void DeleteRootChildren() override { nodes.clear(); }
+    TFormUSBDevices::NodeId AddRootChild(const std::string& text, int image) override {
+        nodes.push_back({text, image, nullptr});
+        if (onAddNode) {
+            onAddNode(text);
+        }
+        return nodes.size();
+    }
+    void SetNodeDevice(TFormUSBDevices::NodeId node, TDevice* device) override {
+        nodes.at(node - 1).device = device;
+    }
+    TFormUSBDevices::Selection Selected() override { return selection; }
+    void SetEjectEnabled(bool enabled) override { ejectEnabled = enabled; }
+    void SetBrowseEnabled(bool enabled) override { browseEnabled = enabled; }
+    void ProcessMessages() override {
+        if (auto handle = std::exchange(pendingMessages, nullptr)) {
+            handle();
+        }
+    }
+    void ExpandTree() override { ++expansions; }
+    std::string Caption() override { return caption; }
+    void SetCaption(const std::string& text) override { caption = text; }
+    void SetStayOnTop(bool onTop) override { stayOnTop.push_back(onTop); }
+    void Close() override { ++closes; }
+    void ShowAbout() override { ++abouts; }
+    void RunExplorer(const std::string& path) override { explorerPaths.push_back(path); }
+    bool RegisterSessionNotification() override {
+        ++registrations;
+        return registrationSucceeds;
+    }
+    void UnregisterSessionNotification() override { ++unregistrations; }
+
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> texts;
+        for (const auto& node : nodes) {
+            texts.push_back(node.text);
+        }
+        return texts;
+    }
+};
+
+// The workstation of the device tests (system disk C, empty DVD drive D, USB stick E,
+// USB hard disk F), seen through the device list window.
+class FormUSBDevicesTest : public DeviceMachineTest {
+protected:
+    FormUSBDevicesTest() {
+        sim.formats.decimalSeparator = ".";
+        sim.fileVersions[sim.moduleFileName] = {0x00010002, 0x00010067};
+        Log = std::make_unique<TLog>("Driveward client");
+        Log->LogPath = "C:\\Program Files\\Driveward";
+    }
+    ~FormUSBDevicesTest() override {
+        Log.reset();
+        ReleaseSettings();
+        StartedAsHelper = false;
+    }
+    void DebugOn() {
+        sim.profileValues[{kIni, "GENERAL", "DEBUG"}] = "1";
+        ReleaseSettings();
+    }
+    std::vector<std::string> LogTexts() const { return LogEntries(kLogFile); }
+    void Select(const std::string& letter) {
+        for (const auto& node : view.nodes) {
+            if (node.device != nullptr && node.device->DriveLetter() == letter) {
+                view.selection = {true, node.device};
+                form.TreeSelectionChanged(view.selection);
+                return;
+            }
+        }
+        FAIL() << "no node for " << letter;
+    }
+
+    FakeDevicesView view;
+    TFormUSBDevices form{view};
+};
+
+TEST_F(FormUSBDevicesTest, TheTreeListsTheHotPluggableDrivesWithTheirSizesAndKeepsCopies) {
+    form.FormCreate();
+    EXPECT_THAT(view.Texts(), ElementsAre("E: STICK (Total: 3.75 GB / Used: 3.50 GB)",
+                                          "F: BACKUP (Total: 1024.00 GB / Used: 512.00 GB)"));
+    ASSERT_EQ(form.DeviceCopies().size(), 2u);
+    EXPECT_EQ(view.nodes[0].device, form.DeviceCopies()[0].get());
+    EXPECT_EQ(view.nodes[1].device, form.DeviceCopies()[1].get());
+    EXPECT_EQ(view.nodes[0].image, kDriveImage);
+    EXPECT_EQ(form.DeviceCopies()[0]->DevInst(), kStickDisk); // queried afresh, in full
+    EXPECT_GT(form.DeviceCopies()[1]->StorageTotal(), 0);
+    EXPECT_FALSE(view.ejectEnabled);
+    EXPECT_TRUE(view.browseEnabled);
+    EXPECT_EQ(view.expansions, 1);
+    EXPECT_EQ(form.BaseCaption(), "Driveward");
+    EXPECT_EQ(view.registrations, 0); // only a helper registers
+    EXPECT_THAT(LogTexts(), IsEmpty());
+    ExpectEverythingReleased();
+}
+
+TEST_F(FormUSBDevicesTest, WithoutUsbDrivesThePlaceholderShowsAndNothingCanBeEjected) {
+    sim.devices.drives.erase('E');
+    sim.devices.drives.erase('F');
+    form.FormCreate();
+    EXPECT_THAT(view.Texts(), ElementsAre("No devices detected."));
+    EXPECT_EQ(view.nodes[0].device, nullptr);
+    EXPECT_EQ(view.nodes[0].image, kDriveImage);
+    EXPECT_THAT(form.DeviceCopies(), IsEmpty());
+
+    view.selection = {true, nullptr}; // the placeholder
+    form.TreeSelectionChanged(view.selection);
+    EXPECT_FALSE(view.ejectEnabled);
+    EXPECT_FALSE(form.PopupMenuPopup().ejectEnabled);
+    EXPECT_TRUE(form.PopupMenuPopup().browseEnabled);
+    form.EjectCommand();
+    EXPECT_THAT(sim.devices.ejectRequests, IsEmpty());
+    form.BrowseCommand(); // plain Explorer, no path
+    EXPECT_THAT(view.explorerPaths, ElementsAre(""));
+}
+
+TEST_F(FormUSBDevicesTest, DebugModeLogsEachDriveBetweenClosingMarkers) {
+    DebugOn();
+    sim.devices.drives.erase('D');
+    sim.devices.drives.erase('F');
+    form.FormCreate();
+    const std::string end = "----------------";
+    EXPECT_THAT(
+        LogTexts(),
+        ElementsAre("--- DEBUG ------", "Doing refresh: drives found: 2", end,
+                    StartsWith("Drive info: \r\nDriveLetter = C\r\n"),
+                    AllOf(StartsWith("Drive \r\nDriveLetter = C\r\n"),
+                          EndsWith("IsFloppy = False is not removable and therefore skipped.")),
+                    end, StartsWith("Drive info: \r\nDriveLetter = E\r\n"), end));
+}
+
+TEST_F(FormUSBDevicesTest, EjectAimsAtTheDrivesUsbDeviceAndStaysDisabledUntilTheNextSelection) {
+    form.FormCreate();
+    form.EjectCommand(); // nothing selected
+    EXPECT_THAT(sim.devices.ejectRequests, IsEmpty());
+
+    Select("E");
+    EXPECT_TRUE(view.ejectEnabled);
+    EXPECT_TRUE(form.PopupMenuPopup().ejectEnabled);
+    form.EjectCommand();
+    EXPECT_FALSE(view.ejectEnabled);
+    EXPECT_THAT(sim.devices.ejectRequests, ElementsAre(std::pair{kStickUsbDevice, true}));
+    EXPECT_THAT(view.Texts().size(), 2u); // the removal notification brings the refresh
+
+    sim.devices.vetoedEjections.insert(kUsbHardDiskDevice);
+    Select("F");
+    form.EjectCommand();
+    EXPECT_THAT(sim.errorMessageBoxes,
+                ElementsAre(std::pair<std::string, std::string>{"Error", kEjectVetoedText}));
+
+    form.RefreshDevices(); // every refresh disables Eject again
+    EXPECT_FALSE(view.ejectEnabled);
+}
+
+TEST_F(FormUSBDevicesTest, EjectSendsNothingForADriveWhoseDeviceWasNotFound) {
+    form.FormCreate();
+    Select("E");
+    sim.devices.parents.clear(); // the stick's USB device cannot be found
+    form.EjectCommand();
+    EXPECT_THAT(sim.devices.ejectRequests, IsEmpty());
+    EXPECT_FALSE(view.ejectEnabled);
+}
+
+TEST_F(FormUSBDevicesTest, BrowseOpensTheDriveRootOutsideAHelperOnly) {
+    form.FormCreate();
+    Select("F");
+    form.BrowseCommand();
+    EXPECT_THAT(view.explorerPaths, ElementsAre("F:\\"));
+
+    StartedAsHelper = true;
+    form.RefreshDevices();
+    EXPECT_FALSE(view.browseEnabled);
+    EXPECT_FALSE(form.PopupMenuPopup().browseEnabled);
+    Select("F");
+    form.BrowseCommand();
+    EXPECT_EQ(view.explorerPaths.size(), 1u);
+}
+
+TEST_F(FormUSBDevicesTest, TheDebugCaptionNeverGrowsAndOnlyTheTrayCopyDropsStayOnTop) {
+    DebugOn();
+    form.FormCreate();
+    form.FormShow();
+    form.FormShow();
+    EXPECT_EQ(view.caption, "Driveward - (Versie: 1.2.1.103)");
+    EXPECT_THAT(view.stayOnTop, ElementsAre(false, false));
+
+    StartedAsHelper = true;
+    form.FormShow();
+    EXPECT_EQ(view.stayOnTop.size(), 2u);
+}
+
+TEST_F(FormUSBDevicesTest, AHelperRegistersForSessionNotesAndRefreshesOnDeviceChanges) {
+    StartedAsHelper = true;
+    form.FormCreate();
+    EXPECT_EQ(view.registrations, 1);
+    sim.devices.drives.erase('F');
+    form.DeviceChange(0x0007); // DBT_DEVNODES_CHANGED: nothing
+    EXPECT_EQ(view.nodes.size(), 2u);
+    form.DeviceChange(kDeviceRemoveComplete);
+    EXPECT_THAT(view.Texts(), ElementsAre("E: STICK (Total: 3.75 GB / Used: 3.50 GB)"));
+    form.FormDestroy();
+    EXPECT_EQ(view.unregistrations, 1);
+    EXPECT_THAT(form.DeviceCopies(), IsEmpty());
+
+    // A registration that failed is not undone; outside a helper the tray form refreshes.
+    StartedAsHelper = false;
+    FakeDevicesView trayView;
+    TFormUSBDevices trayForm{trayView};
+    trayForm.FormCreate();
+    sim.devices.drives.erase('E');
+    trayForm.DeviceChange(kDeviceArrival);
+    EXPECT_EQ(trayView.nodes.size(), 1u);
+    trayForm.FormDestroy();
+    EXPECT_EQ(trayView.registrations + trayView.unregistrations, 0);
+}
+
+TEST_F(FormUSBDevicesTest, ARefreshThatRaisesKeepsWhatItCompletedAndStillCleansUp) {
+    form.FormCreate();
+    // The copy of F raises: its lookup's enumeration fails on the third disk interface.
+    view.onAddNode = [this](const std::string& text) {
+        if (text.rfind("F:", 0) == 0) {
+            sim.devices.enumFault = platform::SimulatedFault{2, 13};
+        }
+    };
+    EXPECT_THROW(form.RefreshDevices(), EOSError);
+    ASSERT_EQ(view.nodes.size(), 2u);
+    EXPECT_EQ(view.nodes[1].device, nullptr); // F keeps its text without a device
+    ASSERT_EQ(form.DeviceCopies().size(), 1u);
+    EXPECT_EQ(view.nodes[0].device, form.DeviceCopies()[0].get());
+    EXPECT_EQ(view.expansions, 2);
+    ExpectEverythingReleased();
+
+    // Raised by the listing itself: no node at all, the guard runs all the same.
+    EXPECT_THROW(form.RefreshDevices(), EOSError);
+    EXPECT_THAT(view.nodes, IsEmpty());
+    EXPECT_THAT(form.DeviceCopies(), IsEmpty());
+    EXPECT_EQ(view.expansions, 3);
+    ExpectEverythingReleased();
+}
+
+TEST_F(FormUSBDevicesTest, ASecondRefreshWhileMessagesAreHandledRebuildsEverything) {
+    form.FormCreate();
+    view.pendingMessages = [this] {
+        sim.devices.drives.erase('E');
+        form.RefreshDevices(); // a removal notification handled in the middle
+    };
+    form.RefreshDevices();
+    EXPECT_THAT(view.Texts(), ElementsAre("F: BACKUP (Total: 1024.00 GB / Used: 512.00 GB)"));
+    ASSERT_EQ(form.DeviceCopies().size(), 1u);
+    EXPECT_EQ(view.nodes[0].device, form.DeviceCopies()[0].get());
+    ExpectEverythingReleased();
+}
+
+} // namespace
