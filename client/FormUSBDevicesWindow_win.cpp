@@ -1,7 +1,6 @@
 #include "client/FormUSBDevicesWindow_win.h"
 
 #include <shellapi.h>
-#include <shlobj.h>
 #include <windowsx.h>
 
 #include <cstring>
@@ -31,26 +30,9 @@ constexpr int kAboutLeft = 8;
 constexpr std::uint32_t kNotifyForThisSession = 0;
 constexpr WORD kShowDefault = 10; // SW_SHOWDEFAULT
 
-// A stock shell icon at the given size; the application icon where the system has none.
-HICON StockIcon(SHSTOCKICONID id, int size) {
-    using GetStockIconInfoFunction = HRESULT(WINAPI*)(SHSTOCKICONID, UINT, SHSTOCKICONINFO*);
-    // shell32 is imported, so it is loaded from the system folder already; the entry
-    // point exists from Windows Vista on.
-    const HMODULE shell32 = ::GetModuleHandleW(L"shell32.dll");
-    const auto getStockIconInfo =
-        shell32 == nullptr ? nullptr
-                           : reinterpret_cast<GetStockIconInfoFunction>(reinterpret_cast<void*>(
-                                 ::GetProcAddress(shell32, "SHGetStockIconInfo")));
-    HICON icon = nullptr;
-    SHSTOCKICONINFO info = {};
-    info.cbSize = sizeof info;
-    if (getStockIconInfo != nullptr && SUCCEEDED(getStockIconInfo(id, SHGSI_ICONLOCATION, &info)) &&
-        ::SHDefExtractIconW(info.szPath, info.iIcon, 0, &icon, nullptr, static_cast<UINT>(size)) ==
-            S_OK) {
-        return icon;
-    }
+HICON TreeIcon(const char* name, int size) {
     return static_cast<HICON>(
-        ::LoadImageA(::GetModuleHandleA(nullptr), "MAINICON", IMAGE_ICON, size, size, 0));
+        ::LoadImageA(::GetModuleHandleA(nullptr), name, IMAGE_ICON, size, size, 0));
 }
 
 std::wstring Widen(const std::string& text) {
@@ -112,8 +94,9 @@ bool FormUSBDevicesWindow::Create(HWND owner) {
 void FormUSBDevicesWindow::RebuildImageList() {
     const int size = Scale(kImageSize);
     const HIMAGELIST images = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 2, 0);
-    for (const SHSTOCKICONID id : {SIID_DESKTOPPC, SIID_DRIVEREMOVE}) {
-        const HICON icon = StockIcon(id, size);
+    // Image 0 the computer (the root), image 1 a drive.
+    for (const char* name : {"COMPUTERICON", "DRIVEICON"}) {
+        const HICON icon = TreeIcon(name, size);
         ImageList_AddIcon(images, icon);
         if (icon != nullptr) {
             ::DestroyIcon(icon);

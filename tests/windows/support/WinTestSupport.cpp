@@ -1,5 +1,6 @@
 #include "support/WinTestSupport.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <fstream>
@@ -162,6 +163,153 @@ bool WaitForLogLine(const std::string& path, const std::string& text, DWORD time
         ::Sleep(50);
     } while (::GetTickCount64() < deadline);
     return false;
+}
+
+} // namespace wintest
+
+namespace wintest {
+namespace {
+
+struct ChildSearch {
+    const char* className;
+    const char* text;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK MatchChild(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<ChildSearch*>(parameter);
+    char className[256] = {};
+    ::GetClassNameA(window, className, sizeof className);
+    if (lstrcmpiA(className, search->className) == 0 &&
+        (search->text == nullptr || WindowText(window) == search->text)) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+HTREEITEM NextItem(HWND tree, UINT relation, HTREEITEM item) {
+    return reinterpret_cast<HTREEITEM>(
+        ::SendMessageA(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
+}
+
+} // namespace
+
+std::string WindowText(HWND window) {
+    char text[512] = {};
+    // WM_GETTEXT crosses processes; GetWindowText would not read another's controls.
+    ::SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+std::vector<HWND> Children(HWND parent, const char* className) {
+    ChildSearch search{className, nullptr, {}};
+    ::EnumChildWindows(parent, MatchChild, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND FindChild(HWND parent, const char* className, const char* text) {
+    ChildSearch search{className, text, {}};
+    ::EnumChildWindows(parent, MatchChild, reinterpret_cast<LPARAM>(&search));
+    return search.found.empty() ? nullptr : search.found.front();
+}
+
+std::string TreeItemText(HWND tree, HTREEITEM item) {
+    // TVM_GETITEM takes pointers, which mean nothing in the tree's process: the item
+    // structure and the text buffer are placed in its memory.
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(tree, &processId);
+    const HANDLE process =
+        ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    if (process == nullptr) {
+        return {};
+    }
+    constexpr SIZE_T kTextSize = 512;
+    auto* remote = static_cast<char*>(::VirtualAllocEx(process, nullptr, sizeof(TVITEMA) + kTextSize,
+                                                       MEM_COMMIT, PAGE_READWRITE));
+    std::string text;
+    if (remote != nullptr) {
+        TVITEMA request = {};
+        request.mask = TVIF_TEXT;
+        request.hItem = item;
+        request.pszText = remote + sizeof(TVITEMA);
+        request.cchTextMax = kTextSize;
+        char buffer[kTextSize] = {};
+        if (::WriteProcessMemory(process, remote, &request, sizeof request, nullptr) &&
+            ::SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote)) &&
+            ::ReadProcessMemory(process, remote + sizeof(TVITEMA), buffer, kTextSize - 1,
+                                nullptr)) {
+            text = buffer;
+        }
+        ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    }
+    ::CloseHandle(process);
+    return text;
+}
+
+std::vector<std::string> TreeTexts(HWND tree) {
+    const HTREEITEM root = NextItem(tree, TVGN_ROOT, nullptr);
+    if (root == nullptr) {
+        return {};
+    }
+    std::vector<std::string> texts{TreeItemText(tree, root)};
+    for (HTREEITEM child = NextItem(tree, TVGN_CHILD, root); child != nullptr;
+         child = NextItem(tree, TVGN_NEXT, child)) {
+        texts.push_back(TreeItemText(tree, child));
+    }
+    return texts;
+}
+
+HTREEITEM TreeChild(HWND tree, const std::string& prefix) {
+    const HTREEITEM root = NextItem(tree, TVGN_ROOT, nullptr);
+    for (HTREEITEM child = NextItem(tree, TVGN_CHILD, root); root != nullptr && child != nullptr;
+         child = NextItem(tree, TVGN_NEXT, child)) {
+        if (TreeItemText(tree, child).rfind(prefix, 0) == 0) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+bool SaveScreenshot(HWND window, const std::string& path) {
+    RECT area;
+    if (!::GetWindowRect(window, &area)) {
+        return false;
+    }
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    const HDC screen = ::GetDC(nullptr);
+    const HDC memory = ::CreateCompatibleDC(screen);
+    const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+    const HGDIOBJ previous = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    ::SelectObject(memory, previous);
+
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    std::string pixels(stride * static_cast<DWORD>(height), '\0');
+    const int lines = ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+                                  reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    if (lines != height) {
+        return false;
+    }
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42; // "BM"
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&header), sizeof header);
+    out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
+    return static_cast<bool>(out);
 }
 
 } // namespace wintest

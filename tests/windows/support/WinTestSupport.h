@@ -48,4 +48,32 @@ HWND WaitForWindow(DWORD processId, const char* className, DWORD timeoutMs = 300
 // Waits until the file holds a line ending in the text.
 bool WaitForLogLine(const std::string& path, const std::string& text, DWORD timeoutMs = 30000);
 
+// Polls the condition until it holds or the timeout passes; returns its last value.
+template <typename Condition> bool WaitUntil(Condition condition, DWORD timeoutMs = 30000) {
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (::GetTickCount64() >= deadline) {
+            return false;
+        }
+        ::Sleep(50);
+    }
+    return true;
+}
+
+std::string WindowText(HWND window);
+// The first child window (at any depth) of the class, with the text when one is given.
+HWND FindChild(HWND parent, const char* className, const char* text = nullptr);
+// All child windows of the class, at any depth.
+std::vector<HWND> Children(HWND parent, const char* className);
+
+// The text of a tree item of a tree view in another process.
+std::string TreeItemText(HWND tree, HTREEITEM item);
+// The texts of the tree's root and of the root's children, in order.
+std::vector<std::string> TreeTexts(HWND tree);
+// The root's child whose text starts with the prefix; nullptr when there is none.
+HTREEITEM TreeChild(HWND tree, const std::string& prefix);
+
+// The window as it is on screen, frame included, as a 24-bit BMP file.
+bool SaveScreenshot(HWND window, const std::string& path);
+
 } // namespace wintest
