@@ -87,20 +87,24 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// "12.5" MiB as bytes, rounded to the nearest byte.
-std::optional<std::int64_t> ParseMebibytes(std::string_view text) {
+// "12.5" MiB as bytes, rounded to the nearest byte; false for anything else.
+bool ParseMebibytes(const Token& token, std::int64_t& result) {
+    if (token.quoted) {
+        return false;
+    }
+    const std::string_view text = token.text;
     const std::size_t point = text.find('.');
     const std::string_view whole = text.substr(0, point);
     const std::string_view fraction =
         point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
     if (whole.empty() || whole.size() > kMaxWholeDigits || fraction.size() > kMaxFractionDigits ||
         (point != std::string_view::npos && fraction.empty())) {
-        return std::nullopt;
+        return false;
     }
     std::int64_t bytes = 0;
     for (const char c : whole) {
         if (!IsDigit(c)) {
-            return std::nullopt;
+            return false;
         }
         bytes = bytes * 10 + (c - '0');
     }
@@ -109,12 +113,13 @@ std::optional<std::int64_t> ParseMebibytes(std::string_view text) {
     std::int64_t denominator = 1;
     for (const char c : fraction) {
         if (!IsDigit(c)) {
-            return std::nullopt;
+            return false;
         }
         numerator = numerator * 10 + (c - '0');
         denominator *= 10;
     }
-    return bytes + (numerator * kBytesPerMiB * 2 + denominator) / (2 * denominator);
+    result = bytes + (numerator * kBytesPerMiB * 2 + denominator) / (2 * denominator);
+    return true;
 }
 
 std::optional<Kind> ParseKind(std::string_view text) {
@@ -152,14 +157,13 @@ std::optional<DriveLine> ParseDriveLine(const std::vector<Token>& tokens) {
     drive.kind = *kind;
     std::size_t next = 2;
     if (next < tokens.size() && !tokens[next].quoted && IsDigit(tokens[next].text[0])) {
-        const auto total = ParseMebibytes(tokens[next].text);
-        const auto used = next + 1 < tokens.size() && !tokens[next + 1].quoted
-                              ? ParseMebibytes(tokens[next + 1].text)
-                              : std::nullopt;
-        if (!total || !used || *used > *total) {
+        std::int64_t total = 0;
+        std::int64_t used = 0;
+        if (next + 1 >= tokens.size() || !ParseMebibytes(tokens[next], total) ||
+            !ParseMebibytes(tokens[next + 1], used) || used > total) {
             return std::nullopt;
         }
-        drive.space = DiskSpace{*total - *used, *total};
+        drive.space = DiskSpace{total - used, total};
         next += 2;
     }
     if (next < tokens.size() && !IsOption(tokens[next])) {
