@@ -18,8 +18,9 @@ namespace platform {
 // - The device model reads the last-error value through the real system, so every
 //   forwarded call leaves the simulated value in the thread's last error.
 // - An ejection that is not vetoed takes the device's drives away (until the file changes)
-//   and posts WM_DEVICECHANGE / DBT_DEVICEREMOVECOMPLETE for each drive to this process's
-//   own top-level windows, as the system would; no other process hears of it.
+//   and, once the thread next takes its messages, sends WM_DEVICECHANGE /
+//   DBT_DEVICEREMOVECOMPLETE for each drive to this process's own top-level windows, as
+//   the system would; no other process hears of it.
 //
 // For the thread that runs the device model only.
 class ScenarioDevices : public Storage, public DeviceSetup {

@@ -2,7 +2,7 @@
 
 #include <dbt.h>
 
-#include <array>
+#include <vector>
 
 #include "platform/simulated/ScenarioSystem_win.h"
 #include "platform/windows/UniqueHandle.h"
@@ -10,34 +10,69 @@
 namespace platform::scenario {
 namespace {
 
-// One broadcast record per drive letter, alive as long as the process and never changed:
-// a posted message's lParam must still point at it whenever the window gets to read it.
-LPARAM VolumeRecord(char letter) {
-    static const auto records = [] {
-        std::array<DEV_BROADCAST_VOLUME, 26> all = {};
-        for (std::size_t i = 0; i < all.size(); ++i) {
-            all[i].dbcv_size = sizeof(DEV_BROADCAST_VOLUME);
-            all[i].dbcv_devicetype = DBT_DEVTYP_VOLUME;
-            all[i].dbcv_unitmask = 1u << i;
-        }
-        return all;
-    }();
-    return reinterpret_cast<LPARAM>(&records[static_cast<std::size_t>(letter - 'A')]);
+// The system refuses to post WM_DEVICECHANGE with a DBT_ code of 0x8000 and up
+// (ERROR_MESSAGE_SYNC_ONLY): its lParam is a pointer, so it can only be sent. Sent from
+// inside the eject request, it would reach the windows in the middle of their own Eject
+// command. So a private message is posted to a message-only window of this thread, and
+// when the thread next takes its messages, that window sends the notification to every
+// top-level window of the process, as the system's own would arrive.
+constexpr UINT kRelayRemoval = WM_APP + 0x219;
+constexpr const wchar_t* kRelayClass = L"DrivewardScenarioRelay";
+constexpr UINT kSendBoundMs = 5000; // a hung window of another thread is not waited on
+
+void SendRemovalToOwnWindows(char letter) {
+    struct Collected {
+        DWORD processId;
+        std::vector<HWND> windows;
+    } collected{::GetCurrentProcessId(), {}};
+    // Collected first: a window may come or go while it handles the notification.
+    ::EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            auto* own = reinterpret_cast<Collected*>(parameter);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(window, &owner);
+            if (owner == own->processId) {
+                own->windows.push_back(window);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&collected));
+    DEV_BROADCAST_VOLUME volume = {};
+    volume.dbcv_size = sizeof volume;
+    volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    volume.dbcv_unitmask = 1u << (letter - 'A');
+    for (HWND window : collected.windows) {
+        DWORD_PTR ignored = 0;
+        ::SendMessageTimeoutW(window, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
+                              reinterpret_cast<LPARAM>(&volume), SMTO_ABORTIFHUNG, kSendBoundMs,
+                              &ignored);
+    }
 }
 
-struct Announcement {
-    DWORD processId;
-    LPARAM record;
-};
-
-BOOL CALLBACK PostToOwnWindow(HWND window, LPARAM parameter) {
-    const auto* announcement = reinterpret_cast<const Announcement*>(parameter);
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    if (owner == announcement->processId) {
-        ::PostMessageW(window, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, announcement->record);
+LRESULT CALLBACK RelayProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kRelayRemoval && wParam >= 'A' && wParam <= 'Z') {
+        SendRemovalToOwnWindows(static_cast<char>(wParam));
+        return 0;
     }
-    return TRUE;
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The calling thread's relay window, made on first use; nullptr when it cannot be made.
+HWND RelayWindow() {
+    static thread_local HWND relay = nullptr;
+    if (relay != nullptr && ::IsWindow(relay)) {
+        return relay;
+    }
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW relayClass = {};
+    relayClass.cbSize = sizeof relayClass;
+    relayClass.lpfnWndProc = RelayProcedure;
+    relayClass.hInstance = instance;
+    relayClass.lpszClassName = kRelayClass;
+    ::RegisterClassExW(&relayClass); // fails harmlessly once it is registered
+    relay = ::CreateWindowExW(0, kRelayClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance,
+                              nullptr);
+    return relay;
 }
 
 } // namespace
@@ -88,8 +123,9 @@ void AnnounceDriveRemoval(char letter) {
     if (letter < 'A' || letter > 'Z') {
         return;
     }
-    Announcement announcement{::GetCurrentProcessId(), VolumeRecord(letter)};
-    ::EnumWindows(PostToOwnWindow, reinterpret_cast<LPARAM>(&announcement));
+    if (const HWND relay = RelayWindow()) {
+        ::PostMessageW(relay, kRelayRemoval, static_cast<WPARAM>(letter), 0);
+    }
 }
 
 } // namespace platform::scenario

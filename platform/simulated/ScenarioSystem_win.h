@@ -22,8 +22,9 @@ struct ScenarioFile {
 // a folder of that name).
 std::optional<ScenarioFile> ReadScenarioFile(const std::wstring& path, std::size_t limit);
 
-// Posts WM_DEVICECHANGE with DBT_DEVICEREMOVECOMPLETE and the drive's volume record to
-// every top-level window of this process, and to no other process.
+// Tells every top-level window of this process, and no other process, that the drive has
+// gone: WM_DEVICECHANGE with DBT_DEVICEREMOVECOMPLETE and the drive's volume record, sent
+// once the calling thread next takes its messages (never from inside this call).
 void AnnounceDriveRemoval(char letter);
 
 } // namespace platform::scenario
