@@ -24,7 +24,7 @@ namespace platform {
 //   no volume (an empty card-reader slot, an unformatted stick): the volume and space
 //   requests fail as on a drive that is not ready. Used may not exceed the total.
 // - label: printable ASCII, at most kMaxScenarioLabel characters; in double quotes it may
-//   hold blanks or be an option word. Optional.
+//   hold blanks, be an option word or start with a digit. Optional.
 // - options: `veto` (the drive's USB device refuses to be ejected), `lookup-fault` (the
 //   setup interfaces fail while looking for the drive's disk, so a refresh raises EOSError).
 // - `#` starts a comment, up to the end of the line. Blank lines are ignored.
