@@ -1,0 +1,77 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "platform/DeviceSetup.h"
+#include "platform/Storage.h"
+#include "platform/simulated/DeviceScenario.h"
+#include "platform/simulated/SimulatedDevices.h"
+
+namespace platform {
+
+// The drives and devices of the test-only simulated-devices build of Driveward.exe: a
+// SimulatedDevices filled from a scenario file, behind the real process.
+//
+// - The file is read again at every LogicalDrives() call (the start of every refresh) and
+//   loaded when its content or write time changed; a missing file means no drives. A file
+//   that exists but cannot be read just now keeps the drives as they were.
+// - The device model reads the last-error value through the real system, so every
+//   forwarded call leaves the simulated value in the thread's last error.
+// - An ejection that is not vetoed takes the device's drives away (until the file changes)
+//   and, once the thread next takes its messages, sends WM_DEVICECHANGE /
+//   DBT_DEVICEREMOVECOMPLETE for each drive to this process's own top-level windows, as
+//   the system would; no other process hears of it.
+//
+// For the thread that runs the device model only.
+class ScenarioDevices : public Storage, public DeviceSetup {
+public:
+    explicit ScenarioDevices(std::wstring scenarioPath);
+    ScenarioDevices(const ScenarioDevices&) = delete;
+    ScenarioDevices& operator=(const ScenarioDevices&) = delete;
+
+    // What the last load of the file found.
+    const DeviceScenarioResult& LastLoad() const { return lastLoad_; }
+
+    // Storage
+    std::uint32_t LogicalDrives() override;
+    std::uint32_t DriveType(const std::string& drive) override;
+    std::optional<std::string> QueryDosDevice(const std::string& drive) override;
+    std::unique_ptr<DeviceHandle> OpenForQuery(const std::string& path) override;
+    std::optional<StorageDeviceNumber> GetDeviceNumber(DeviceHandle& device) override;
+    std::optional<std::size_t> QueryStorageDescriptor(DeviceHandle& device,
+                                                      std::span<std::uint8_t> buffer) override;
+    std::optional<StorageHotplugInfo> GetHotplugInfo(DeviceHandle& device) override;
+    std::optional<VolumeInformation> GetVolumeInformation(const std::string& root) override;
+    std::optional<DiskSpace> GetDiskFreeSpace(const std::string& root) override;
+
+    // DeviceSetup
+    std::unique_ptr<DeviceInfoSet> GetClassDevs(const Guid& interfaceClass) override;
+    std::optional<DeviceInterfaceData> EnumDeviceInterfaces(DeviceInfoSet& set,
+                                                            const Guid& interfaceClass,
+                                                            std::uint32_t index) override;
+    bool GetDeviceInterfaceDetailSize(DeviceInfoSet& set, const DeviceInterfaceData& interfaceData,
+                                      std::uint32_t& requiredSize) override;
+    std::optional<DeviceInterfaceDetail>
+    GetDeviceInterfaceDetail(DeviceInfoSet& set, const DeviceInterfaceData& interfaceData,
+                             std::uint32_t bufferSize) override;
+    std::optional<std::uint32_t> GetDeviceRegistryPropertyDword(DeviceInfoSet& set,
+                                                                const DevInfoData& device,
+                                                                std::uint32_t property) override;
+    std::optional<std::uint32_t> GetParentDevice(std::uint32_t devInst) override;
+    EjectResult RequestDeviceEject(std::uint32_t devInst, bool withVetoNameBuffer) override;
+
+private:
+    template <typename Call> auto Forward(Call&& call);
+    void ReloadIfChanged();
+
+    std::wstring path_;
+    std::uint32_t lastError_ = 0;
+    SimulatedDevices devices_{lastError_};
+    // The file as last loaded.
+    bool present_ = false;
+    std::uint64_t writeTime_ = 0;
+    std::string content_;
+    DeviceScenarioResult lastLoad_;
+};
+
+} // namespace platform
