@@ -88,8 +88,10 @@ void Win32ApplicationHost::RunHelperWindow(TStartMode mode) {
     }
     helperWindow_->SetEndsMessageLoop(true);
     helperWindow_->SetEndSessionHandler([this] { EndSessionNow(); });
-    helperWindow_->SetStayOnTop(true);
+    // The taskbar entry first: showing the application window moves the windows it owns
+    // along, and Wine then takes their stay-on-top style away.
     ::ShowWindow(applicationWindow_, SW_SHOWNORMAL);
+    helperWindow_->SetStayOnTop(true);
     helperWindow_->Show();
     ui::RunMessageLoop();
 }

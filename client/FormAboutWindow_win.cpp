@@ -16,8 +16,11 @@ constexpr int kClientHeight = 286;
 constexpr RECT kImage1 = {30, 18, 30 + 247, 18 + 63};  // the banner, between the side panels
 constexpr RECT kImage2 = {0, 176, 0 + 158, 176 + 111}; // the logo
 constexpr int kRightEdge = kClientWidth - 8;           // where the right-aligned texts end
-constexpr int kSmallPrintLeft = kImage2.right + 2;     // they never reach into the logo
-constexpr COLORREF kLinkColour = RGB(0, 0, 128);       // navy
+// The logo's picture (96 pixels) is centred in its area: the texts may reach over the
+// area's empty right part, never over the picture.
+constexpr int kLogoPicture = 96;
+constexpr int kSmallPrintLeft = (kImage2.left + kImage2.right + kLogoPicture) / 2 + 2;
+constexpr COLORREF kLinkColour = RGB(0, 0, 128); // navy
 constexpr COLORREF kBannerLeft = RGB(0, 0, 128);
 constexpr COLORREF kBannerRight = RGB(166, 202, 240);
 
@@ -60,6 +63,9 @@ void DrawBanner(HDC dc, const RECT& area) {
 
 FormAboutWindow::~FormAboutWindow() {
     Destroy();
+    if (tooltip_ != nullptr) {
+        ::DestroyWindow(tooltip_);
+    }
 }
 
 void FormAboutWindow::Open(HWND owner) {
@@ -134,7 +140,7 @@ void FormAboutWindow::Paint(HDC dc) {
         {banner.left + Scale(4), banner.top, banner.left + Scale(4) + bannerIcon, banner.bottom},
         bannerIcon);
     const RECT logo = scaled(kImage2);
-    DrawAppIcon(dc, logo, Scale(96));
+    DrawAppIcon(dc, logo, Scale(kLogoPicture));
 }
 
 LRESULT FormAboutWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -63,11 +63,12 @@ bool FormUSBDevicesWindow::Create(HWND owner) {
         return false;
     }
     // Read-only labels (no edit control), whole-row selection, no lines or button at the
-    // root level.
-    tree_ =
-        AddControl(WC_TREEVIEWA, "",
-                   WS_TABSTOP | WS_BORDER | TVS_HASBUTTONS | TVS_SHOWSELALWAYS | TVS_FULLROWSELECT,
-                   kTreeViewDevices, {11});
+    // root level. No item tooltips: the texts fit, and under Wine a window that owns a
+    // stay-on-top tooltip loses its own stay-on-top style.
+    tree_ = AddControl(WC_TREEVIEWA, "",
+                       WS_TABSTOP | WS_BORDER | TVS_HASBUTTONS | TVS_SHOWSELALWAYS |
+                           TVS_FULLROWSELECT | TVS_NOTOOLTIPS,
+                       kTreeViewDevices, {11});
     // Created in their tab order: Close, Refresh, About, Browse, Eject.
     const DWORD button = BS_PUSHBUTTON | WS_TABSTOP;
     buttonClose_ = AddControl("BUTTON", "Close", button, kButtonClose, {11});

@@ -39,6 +39,10 @@ setup)
         wineboot -i </dev/null >/dev/null 2>&1
     fi
     wineserver -w
+    # Without a window manager on Xvfb, Wine draws the windows' frames and captions itself
+    # only for unmanaged windows: the screenshots then show them as a user sees them.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    wineserver -w
     # One persistent server for the whole run; it must not hold the runner's output open.
     wineserver -p </dev/null >/dev/null 2>&1
     # Start the prefix's background processes now, with nothing of ours inherited.

@@ -172,6 +172,15 @@ void Window::Show() {
     BringToFront();
 }
 
+void Window::SetModalResult(TModalResult result) {
+    modalResult_ = result;
+    if (modal_ && result != mrNone) {
+        // A result set while handling a sent message (a close from another program) must
+        // not wait for the next posted message to end the loop.
+        ::PostMessageA(handle_, WM_NULL, 0, 0);
+    }
+}
+
 void Window::Destroy() {
     if (handle_ != nullptr) {
         ::DestroyWindow(handle_);
@@ -235,7 +244,7 @@ LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnClose();
         if (modal_) {
             if (modalResult_ == mrNone) {
-                modalResult_ = mrCancel;
+                SetModalResult(mrCancel);
             }
         } else if (endsMessageLoop_) {
             ::DestroyWindow(handle_);

@@ -53,7 +53,8 @@ public:
     // As the title bar's close box: in a modal showing the result becomes Cancel (unless
     // one is set) and the window hides; a main window is destroyed; another hides.
     void Close();
-    void SetModalResult(TModalResult result) { modalResult_ = result; }
+    // Ends a modal showing once the current message has been handled.
+    void SetModalResult(TModalResult result);
     bool IsModal() const { return modal_; }
 
     void SetStayOnTop(bool stayOnTop);

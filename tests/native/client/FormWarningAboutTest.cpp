@@ -119,7 +119,7 @@ TEST_F(WindowsTest, AboutShowsTheVersionAndOpensLinksOutsideAHelperOnly) {
     about.LabelWebsiteClick();
     about.LabelEMailClick();
     EXPECT_THAT(views.calls, ElementsAre("open https://www.tarnvik.example/driveward", "close",
-                                         "open mailto:driveward@tarnvik.example", "close"));
+                                         "open mailto:info@tarnvik.example", "close"));
     views.calls.clear();
     about.FormDeactivate();
     EXPECT_THAT(views.calls, ElementsAre("close"));

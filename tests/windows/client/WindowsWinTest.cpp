@@ -19,6 +19,7 @@ constexpr int kButtonAbout = 103;
 constexpr int kButtonBrowse = 104;
 constexpr int kButtonEject = 105;
 constexpr int kButtonClose = 101;
+constexpr int kButtonRefresh = 102;
 constexpr int kLabelWebsite = 101;
 
 const char* const kScenario = "C:  fixed      476940  120000  SYSTEM\r\n"
@@ -105,7 +106,8 @@ TEST_F(HelperWindows, TheWarningShowsItsMessageAndItsDevicesButtonEndsTheHelper)
               nullptr);
     EXPECT_EQ(wintest::Children(warning, "Button").size(), 2u);
     EXPECT_EQ(ClientWidth(warning), kWarningClientWidth);
-    EXPECT_EQ(::GetWindowLongA(warning, GWL_STYLE) & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME),
+    EXPECT_EQ(::GetWindowLongA(warning, GWL_STYLE) &
+                  (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME),
               0);
     ExpectNoWayOut(warning);
     Shot(warning, "warning-96dpi");
@@ -113,7 +115,8 @@ TEST_F(HelperWindows, TheWarningShowsItsMessageAndItsDevicesButtonEndsTheHelper)
     ::SendMessageA(wintest::FindChild(warning, "Button", "Devices"), BM_CLICK, 0, 0);
     EXPECT_EQ(wintest::WaitForExit(process), 0);
     const auto log = Log();
-    const auto asked = std::find(log.begin(), log.end(), "Deviceslist requested from warning screen.");
+    const auto asked =
+        std::find(log.begin(), log.end(), "Deviceslist requested from warning screen.");
     ASSERT_NE(asked, log.end());
     // The control code went to the service; here no service runs, and the log says so.
     ASSERT_GE(log.end() - asked, 3);
@@ -121,7 +124,8 @@ TEST_F(HelperWindows, TheWarningShowsItsMessageAndItsDevicesButtonEndsTheHelper)
     EXPECT_EQ(log.back(), "Stopped logging");
 
     // "Close" ends it too, without asking for the list.
-    ::DeleteFileA((temp.path() + "\\logs\\Driveward client\\" + wintest::TodaysLogFileName()).c_str());
+    ::DeleteFileA(
+        (temp.path() + "\\logs\\Driveward client\\" + wintest::TodaysLogFileName()).c_str());
     const HWND again = StartHelper(realFolder, "1", "TFormUSBWarning");
     ASSERT_NE(again, nullptr);
     ::SendMessageA(wintest::FindChild(again, "Button", "Close"), BM_CLICK, 0, 0);
@@ -187,6 +191,7 @@ TEST_F(HelperWindows, AboutFromTheDeviceListHasInertLinksInAHelper) {
     ASSERT_NE(about, nullptr);
     ASSERT_TRUE(wintest::WaitUntil([about] { return ::IsWindowVisible(about) != FALSE; }));
     EXPECT_EQ(wintest::WindowText(about), "About");
+    EXPECT_TRUE(::GetWindowLongA(about, GWL_EXSTYLE) & WS_EX_TOPMOST); // over the stay-on-top list
     EXPECT_NE(wintest::FindChild(about, "Static", "Version " DRIVEWARD_VERSION_TEXT), nullptr);
     EXPECT_NE(wintest::FindChild(about, "Static", "Driveward"), nullptr);
     ExpectNoWayOut(about);
@@ -207,11 +212,42 @@ TEST_F(HelperWindows, AboutFromTheDeviceListHasInertLinksInAHelper) {
     EXPECT_EQ(wintest::WaitForExit(process), 0);
 }
 
+TEST_F(HelperWindows, ADeviceErrorIsShownWithOnlyOkAndTheListStaysUsable) {
+    // H's device lookup fails: the refresh stops there with the system's error.
+    wintest::WriteFile(simulatedFolder + "\\Driveward.devices",
+                       std::string(kScenario) + "H:  stick  4000  10  DATA  lookup-fault\r\n");
+    process = wintest::Start(simulatedFolder + "\\Driveward.exe", "2");
+    const HWND error = wintest::WaitForWindow(process.id, "#32770");
+    ASSERT_NE(error, nullptr);
+    ASSERT_TRUE(wintest::WaitUntil([error] { return !wintest::WindowText(error).empty(); }));
+    EXPECT_EQ(wintest::WindowText(error), "Driveward");
+    const HWND text = wintest::FindChild(error, "Static", nullptr);
+    const auto buttons = wintest::Children(error, "Button");
+    ASSERT_EQ(buttons.size(), 1u);
+    EXPECT_EQ(::GetDlgCtrlID(buttons[0]), IDOK);
+    Shot(error, "device-error");
+    ::PostMessageA(error, WM_COMMAND, IDOK, 0);
+
+    const HWND devices = wintest::WaitForWindow(process.id, "TFormUSBDevices");
+    ASSERT_NE(devices, nullptr);
+    ASSERT_TRUE(wintest::WaitUntil([devices] { return ::IsWindowVisible(devices) != FALSE; }));
+    EXPECT_NE(text, nullptr);
+    // The listing itself failed, before any drive node: only the root is left. A refresh
+    // once the device answers again fills the list.
+    const HWND tree = wintest::FindChild(devices, WC_TREEVIEWA);
+    EXPECT_EQ(wintest::TreeTexts(tree).size(), 1u);
+    wintest::WriteFile(simulatedFolder + "\\Driveward.devices", kScenario);
+    ::SendMessageA(::GetDlgItem(devices, kButtonRefresh), BM_CLICK, 0, 0);
+    EXPECT_EQ(wintest::TreeTexts(tree).size(), 4u);
+    ::PostMessageA(devices, WM_CLOSE, 0, 0);
+    EXPECT_EQ(wintest::WaitForExit(process), 0);
+}
+
 TEST_F(HelperWindows, AtOneAndAHalfTimesTheDpiEverythingScales) {
     HKEY desktop = nullptr;
-    ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, KEY_SET_VALUE,
-                              &desktop),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        ::RegOpenKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, KEY_SET_VALUE, &desktop),
+        ERROR_SUCCESS);
     const auto setDpi = [desktop](DWORD dpi) {
         ::RegSetValueExA(desktop, "LogPixels", 0, REG_DWORD, reinterpret_cast<BYTE*>(&dpi),
                          sizeof dpi);
@@ -219,7 +255,7 @@ TEST_F(HelperWindows, AtOneAndAHalfTimesTheDpiEverythingScales) {
     setDpi(144);
     const HWND warning = StartHelper(realFolder, "1", "TFormUSBWarning");
     if (warning != nullptr) {
-        EXPECT_EQ(ClientWidth(warning), kWarningClientWidth * 3 / 2);
+        EXPECT_EQ(ClientWidth(warning), ::MulDiv(kWarningClientWidth, 144, 96));
         Shot(warning, "warning-144dpi");
         ::PostMessageA(warning, WM_CLOSE, 0, 0);
     }
@@ -228,8 +264,8 @@ TEST_F(HelperWindows, AtOneAndAHalfTimesTheDpiEverythingScales) {
     if (devices != nullptr) {
         RECT client;
         ::GetClientRect(devices, &client);
-        EXPECT_EQ(client.right, kDevicesClientWidth * 3 / 2);
-        EXPECT_EQ(client.bottom, (kDevicesClientHeight * 3 + 1) / 2);
+        EXPECT_EQ(client.right, ::MulDiv(kDevicesClientWidth, 144, 96));
+        EXPECT_EQ(client.bottom, ::MulDiv(kDevicesClientHeight, 144, 96));
         Shot(devices, "devices-144dpi");
         ::PostMessageA(devices, WM_CLOSE, 0, 0);
     }

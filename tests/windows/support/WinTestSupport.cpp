@@ -224,8 +224,8 @@ std::string TreeItemText(HWND tree, HTREEITEM item) {
         return {};
     }
     constexpr SIZE_T kTextSize = 512;
-    auto* remote = static_cast<char*>(::VirtualAllocEx(process, nullptr, sizeof(TVITEMA) + kTextSize,
-                                                       MEM_COMMIT, PAGE_READWRITE));
+    auto* remote = static_cast<char*>(::VirtualAllocEx(
+        process, nullptr, sizeof(TVITEMA) + kTextSize, MEM_COMMIT, PAGE_READWRITE));
     std::string text;
     if (remote != nullptr) {
         TVITEMA request = {};

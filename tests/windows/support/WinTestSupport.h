@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
