@@ -1,10 +1,12 @@
-// A full TUSBDevices refresh over a simulated machine with 1 to 26 drives and 64 disk
-// interfaces. Reports the time per refresh and the OS calls per refresh, and fails a run
-// whose call count differs from what the queries need.
+// A full TUSBDevices refresh, and the device list window's RefreshDevices (the list's
+// refresh plus a fresh query of each hot-pluggable drive by its copy), over a simulated
+// machine with 1 to 26 drives and 64 disk interfaces. Reports the time and the OS calls
+// per refresh, and fails a run whose call count differs from what the queries need.
 #include <benchmark/benchmark.h>
 
 #include <string>
 
+#include "client/FormUSBDevicesUnit.h"
 #include "devices/SetupApi.h"
 #include "devices/USBDevicesUnit.h"
 #include "platform/simulated/SimulatedMachine.h"
@@ -39,14 +41,48 @@ void BuildMachine(platform::SimulatedMachine& sim, int driveCount) {
 // close triples, the DOS name, the drive type, the set and its release, seven calls per
 // interface walked (enumerate, size, detail, capabilities, open, number, close), the
 // volume and the space.
+std::uint64_t DriveCalls(int drive) {
+    const std::uint64_t walked = kDiskInterfaces - static_cast<std::uint64_t>(drive);
+    return 9 + 1 + 3 + 7 * walked + 2;
+}
+
 std::uint64_t ExpectedCalls(int driveCount) {
     std::uint64_t calls = 1;
     for (int i = 0; i < driveCount; ++i) {
-        const std::uint64_t walked = kDiskInterfaces - static_cast<std::uint64_t>(i);
-        calls += 9 + 1 + 3 + 7 * walked + 2;
+        calls += DriveCalls(i);
     }
     return calls;
 }
+
+// The window's refresh also queries each USB drive (every second one) once more.
+std::uint64_t ExpectedWindowCalls(int driveCount) {
+    std::uint64_t calls = ExpectedCalls(driveCount);
+    for (int i = 1; i < driveCount; i += 2) {
+        calls += DriveCalls(i);
+    }
+    return calls;
+}
+
+// A device list window that shows nothing.
+class NoView : public TFormUSBDevices::View {
+public:
+    void DeleteRootChildren() override {}
+    TFormUSBDevices::NodeId AddRootChild(const std::string&, int) override { return 1; }
+    void SetNodeDevice(TFormUSBDevices::NodeId, TDevice*) override {}
+    TFormUSBDevices::Selection Selected() override { return {}; }
+    void SetEjectEnabled(bool) override {}
+    void SetBrowseEnabled(bool) override {}
+    void ProcessMessages() override {}
+    void ExpandTree() override {}
+    std::string Caption() override { return {}; }
+    void SetCaption(const std::string&) override {}
+    void SetStayOnTop(bool) override {}
+    void Close() override {}
+    void ShowAbout() override {}
+    void RunExplorer(const std::string&) override {}
+    bool RegisterSessionNotification() override { return false; }
+    void UnregisterSessionNotification() override {}
+};
 
 void BM_USBDevicesRefresh(benchmark::State& state) {
     const int driveCount = static_cast<int>(state.range(0));
@@ -71,6 +107,33 @@ void BM_USBDevicesRefresh(benchmark::State& state) {
                                 .c_str());
     }
 }
+
+void BM_RefreshDevices(benchmark::State& state) {
+    const int driveCount = static_cast<int>(state.range(0));
+    platform::SimulatedMachine sim;
+    platform::ScopedMachine installed(sim.machine());
+    BuildMachine(sim, driveCount);
+    NoView view;
+    TFormUSBDevices form(view);
+    std::uint64_t refreshes = 0;
+    const std::uint64_t callsBefore = sim.devices.osCalls;
+    for (auto _ : state) {
+        form.RefreshDevices();
+        benchmark::DoNotOptimize(form.DeviceCopies().size());
+        ++refreshes;
+    }
+    const std::uint64_t callsPerRefresh = (sim.devices.osCalls - callsBefore) / refreshes;
+    state.counters["os_calls"] = static_cast<double>(callsPerRefresh);
+    state.counters["usb_drives"] = static_cast<double>(form.DeviceCopies().size());
+    if (callsPerRefresh != ExpectedWindowCalls(driveCount) || sim.devices.openHandles != 0 ||
+        sim.devices.openSets != 0) {
+        state.SkipWithError(("OS calls per window refresh " + std::to_string(callsPerRefresh) +
+                             ", expected " + std::to_string(ExpectedWindowCalls(driveCount)))
+                                .c_str());
+    }
+}
+
+BENCHMARK(BM_RefreshDevices)->Arg(1)->Arg(4)->Arg(26)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK(BM_USBDevicesRefresh)
     ->Arg(1)
