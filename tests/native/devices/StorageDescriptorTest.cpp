@@ -58,6 +58,11 @@ TEST(StorageDescriptorTest, NothingIsReadPastTheBytesTheRequestReturned) {
     EXPECT_EQ(info.BusType, 0);
     EXPECT_EQ(info.VendorId, "");
     EXPECT_EQ(info.ProductId, "");
+    // BusType is the 4-byte member at 28: an answer of exactly 32 bytes still holds it.
+    info = Parse(bytes, 32);
+    EXPECT_EQ(info.BusType, 7);
+    info = Parse(bytes, 31);
+    EXPECT_EQ(info.BusType, 0);
     info = Parse(bytes, 0);
     EXPECT_EQ(info.BusType, 0);
     EXPECT_EQ(info.VendorId, "");

@@ -19,6 +19,7 @@ TEST(DebugValue, NonZeroIntegersSwitchDebuggingOn) {
     const std::pair<const char*, bool> table[] = {
         {"1", true},           {"-1", true},          {"2", true},
         {"0x10", true},        {"0X1f", true},        {"$10", true},
+        {"0x1", true},         {"0x0F", true},        {"$1", true},
         {"$FFFFFFFF", true},   {"+3", true},          {"0", false},
         {"-0", false},         {"0x0", false},        {"true", false},
         {"yes", false},        {"", false},           {"0x", false},
