@@ -53,7 +53,9 @@ void TLog::Flush() {
     }
     // Trimmed here already, so that the folders created and the file opened agree even
     // when LogPath carries blanks (a quoted INI value keeps them).
-    const std::string folder = IncludeTrailingBackslash(Trim(LogPath)) + sourceName_ + "\\";
+    // "Z:/a/b" names the same folders as "Z:\a\b"; the folder walk splits at "\".
+    const std::string folder =
+        IncludeTrailingBackslash(BackslashSeparators(Trim(LogPath))) + sourceName_ + "\\";
     // The file date is read here, not taken from the line: a line stamped just before
     // midnight and written after it belongs to the new day's file.
     const std::string fileName = FormatFileDate(platform::CurrentMachine().clock->Now()) + ".txt";

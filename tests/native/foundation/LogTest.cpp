@@ -57,7 +57,8 @@ TEST_F(LogTest, AMismatchedFormatWritesOneCompleteLine) {
 }
 
 TEST_F(LogTest, TrailingBackslashAndBlanksAroundLogPathLeadToTheSameFile) {
-    for (const char* logPath : {"D:\\Logs", "D:\\Logs\\", "  D:\\Logs  ", "\tD:\\Logs\\ "}) {
+    for (const char* logPath :
+         {"D:\\Logs", "D:\\Logs\\", "  D:\\Logs  ", "\tD:\\Logs\\ ", "D:/Logs", "D:/Logs/"}) {
         sim.files.clear();
         TLog log("Driveward client");
         log.LogPath = logPath;
@@ -66,6 +67,14 @@ TEST_F(LogTest, TrailingBackslashAndBlanksAroundLogPathLeadToTheSameFile) {
         EXPECT_EQ(sim.files.begin()->first, kTodaysFile) << logPath;
         log.LogPath.clear(); // keep "Stopped logging" out of the next round
     }
+}
+
+TEST_F(LogTest, ForwardSlashesSeparateTheMissingFoldersToo) {
+    TLog log("Driveward client");
+    log.LogPath = "D:/Logs/a/b";
+    log.Add("x");
+    EXPECT_EQ(Lines("D:\\Logs\\a\\b\\Driveward client\\20110315.txt").size(), 1u);
+    log.LogPath.clear();
 }
 
 TEST_F(LogTest, MissingFolderChainIsCreatedAndAnExistingFileIsAppendedTo) {

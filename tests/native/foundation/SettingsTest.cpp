@@ -73,6 +73,26 @@ TEST_F(SettingsTest, AnEmptyLogPathGivesTheExecutablesFolder) {
     EXPECT_FALSE(settings.Debug());
 }
 
+TEST_F(SettingsTest, OnlyAnAbsoluteLogPathIsTaken) {
+    const std::pair<const char*, const char*> table[] = {
+        {"D:\\Logs", "D:\\Logs"},
+        {"d:/Logs", "d:/Logs"},
+        {"\\\\server\\share\\logs", "\\\\server\\share\\logs"},
+        {"  D:\\Logs ", "  D:\\Logs "}, // the log trims it
+        {"   ", "C:\\Program Files\\Driveward\\"},
+        {"Logs", "C:\\Program Files\\Driveward\\"},
+        {"..\\Logs", "C:\\Program Files\\Driveward\\"},
+        {"\\Logs", "C:\\Program Files\\Driveward\\"},
+        {"D:", "C:\\Program Files\\Driveward\\"},
+        {"D:Logs", "C:\\Program Files\\Driveward\\"},
+        {"1:\\Logs", "C:\\Program Files\\Driveward\\"},
+    };
+    for (const auto& [written, taken] : table) {
+        Set("LogPath", written);
+        EXPECT_EQ(TSettings().LogPath(), taken) << '"' << written << '"';
+    }
+}
+
 TEST_F(SettingsTest, TheProcessWideSettingsAreReadOnce) {
     Set("DEBUG", "1");
     TSettings& first = Settings();
