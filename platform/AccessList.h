@@ -6,8 +6,10 @@
 
 namespace platform {
 
-// Who an access-control entry names, as far as our checks care.
-enum class Trustee { System, Administrators, Other };
+// Who an access-control entry names, as far as our checks care. Self is the account this
+// process runs as: it gains nothing by redirecting its own writes (and under Wine every
+// file belongs to it).
+enum class Trustee { System, Administrators, Self, Other };
 
 struct AccessEntry {
     Trustee trustee = Trustee::Other;

@@ -6,12 +6,31 @@ namespace platform::windows {
 
 namespace {
 
+// The SID of the account this process runs as, read once.
+PSID ProcessUser() {
+    static unsigned char buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)] = {};
+    static const bool read = [] {
+        HANDLE token = nullptr;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+            return false;
+        }
+        DWORD size = 0;
+        const bool ok = ::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+        ::CloseHandle(token);
+        return ok;
+    }();
+    return read ? reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid : nullptr;
+}
+
 Trustee TrusteeOf(PSID sid) {
     if (::IsWellKnownSid(sid, WinLocalSystemSid)) {
         return Trustee::System;
     }
-    return ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ? Trustee::Administrators
-                                                              : Trustee::Other;
+    if (::IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) {
+        return Trustee::Administrators;
+    }
+    const PSID self = ProcessUser();
+    return self != nullptr && ::EqualSid(sid, self) ? Trustee::Self : Trustee::Other;
 }
 
 std::string TextOf(PSID sid) {

@@ -241,6 +241,12 @@ TEST_F(ServiceWinTest, TheCompanionServiceStartsAnswersTheCodesAndStops) {
     EXPECT_EQ(Count(serviceLog, " ended."), 3u) << serviceLog;
     EXPECT_LT(serviceLog.rfind(" ended."), serviceLog.find("Service stopped"));
     EXPECT_EQ(Count(serviceLog, "Error: "), 0u) << serviceLog;
+    // The service created the log folders: nothing for everyone, unlike the test's own.
+    EXPECT_NE(wintest::DaclText(folder).find(";;;WD)"), std::string::npos);
+    for (const std::string& created : {folder + "\\logs", folder + "\\logs\\Driveward service"}) {
+        EXPECT_EQ(wintest::DaclText(created).find(";;;WD)"), std::string::npos)
+            << wintest::DaclText(created);
+    }
     const std::string clientLog = ReadFile(ClientLogPath());
     EXPECT_EQ(Count(clientLog, "Start as helper"), 3u);
     // The helpers' token holds no SeDebugPrivilege, so their attempt to enable it fails.
