@@ -28,7 +28,17 @@ constexpr DWORD kStopWaitHintMs = 250;
 
 // The handler runs on the dispatcher thread and ServiceMain on its own; the log and the
 // companion's state are shared, so every use of them holds this lock.
-std::mutex serviceLock;
+// An SRW lock rather than std::mutex: the latter brings the POSIX thread layer into the
+// service, which has to stay small.
+class ServiceLock {
+public:
+    void lock() { ::AcquireSRWLockExclusive(&lock_); }
+    void unlock() { ::ReleaseSRWLockExclusive(&lock_); }
+
+private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
+};
+ServiceLock serviceLock;
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 platform::windows::UniqueKernelHandle stopRequested;
 std::unique_ptr<Win32HelperLauncher> launcher;
@@ -91,7 +101,7 @@ DWORD HandleControl(DWORD control, DWORD eventType, LPVOID eventData) {
         // end lines are written here, not on ServiceMain's thread.
         Report(SERVICE_STOP_PENDING, 1, kStopWaitHintMs);
         {
-            const std::lock_guard<std::mutex> held(serviceLock);
+            const std::lock_guard<ServiceLock> held(serviceLock);
             FinishService();
         }
         ::SetEvent(stopRequested.get());
@@ -100,7 +110,7 @@ DWORD HandleControl(DWORD control, DWORD eventType, LPVOID eventData) {
     case SERVICE_CONTROL_INTERROGATE:
         return NO_ERROR;
     case SERVICE_CONTROL_SESSIONCHANGE: {
-        const std::lock_guard<std::mutex> held(serviceLock);
+        const std::lock_guard<ServiceLock> held(serviceLock);
         if (companion && eventData != nullptr) {
             companion->SessionChanged(
                 eventType, static_cast<const WTSSESSION_NOTIFICATION*>(eventData)->dwSessionId);
@@ -108,7 +118,7 @@ DWORD HandleControl(DWORD control, DWORD eventType, LPVOID eventData) {
         return NO_ERROR;
     }
     default: {
-        const std::lock_guard<std::mutex> held(serviceLock);
+        const std::lock_guard<ServiceLock> held(serviceLock);
         if (companion && companion->Control(control)) {
             return NO_ERROR;
         }
@@ -135,12 +145,12 @@ bool RunsOnWindows7() {
 void RunService() {
     {
         // The log first, so that even a failure to reach the manager is written down.
-        const std::lock_guard<std::mutex> held(serviceLock);
+        const std::lock_guard<ServiceLock> held(serviceLock);
         OpenLog();
     }
     statusHandle = ::RegisterServiceCtrlHandlerExA(kUSBServiceName, Handler, nullptr);
     if (statusHandle == nullptr) {
-        const std::lock_guard<std::mutex> held(serviceLock);
+        const std::lock_guard<ServiceLock> held(serviceLock);
         LogFailure(SystemFailure{"RegisterServiceCtrlHandlerEx", ::GetLastError()});
         CloseLog();
         return;
@@ -149,14 +159,14 @@ void RunService() {
     stopRequested.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!stopRequested) {
         const DWORD error = ::GetLastError();
-        const std::lock_guard<std::mutex> held(serviceLock);
+        const std::lock_guard<ServiceLock> held(serviceLock);
         LogFailure(SystemFailure{"CreateEvent", error});
         CloseLog();
         Report(SERVICE_STOPPED, 0, 0, error);
         return;
     }
     {
-        const std::lock_guard<std::mutex> held(serviceLock);
+        const std::lock_guard<ServiceLock> held(serviceLock);
         Report(SERVICE_START_PENDING, 2, kStartWaitHintMs);
         const std::wstring helperPath = HelperPathBesideWide(ModulePathWide());
         launcher = std::make_unique<Win32HelperLauncher>(helperPath);
@@ -182,7 +192,7 @@ void RunService() {
 
     Report(SERVICE_STOP_PENDING, 2, kStopWaitHintMs);
     {
-        const std::lock_guard<std::mutex> held(serviceLock);
+        const std::lock_guard<ServiceLock> held(serviceLock);
         FinishService();
     }
     Report(SERVICE_STOPPED, 0, 0);
@@ -199,10 +209,24 @@ void WINAPI ServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
 
 } // namespace
 
+// The parts of the machine the service uses. No storage or device setup: the service
+// carries none of the device code, and imports no setupapi.
+struct ServiceMachine {
+    platform::windows::Win32Clock clock;
+    platform::windows::Win32Locale locale;
+    platform::windows::Win32Files files;
+    platform::windows::Win32SystemFacts system;
+    platform::windows::Win32Security security;
+    platform::windows::Win32Session session;
+    platform::windows::Win32ServiceManager serviceManager;
+    platform::Machine machine{&clock,   &locale, &files,  &system,        &security,
+                              &session, nullptr, nullptr, &serviceManager};
+};
+
 int main() {
     UseSafeDllSearch();
-    static platform::windows::Win32Machine machine;
-    platform::InstallMachine(&machine.machine());
+    static ServiceMachine machine;
+    platform::InstallMachine(&machine.machine);
     std::string name = kUSBServiceName; // the table wants a writable text
     const SERVICE_TABLE_ENTRYA table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
     // Returns when the service has stopped; fails at once when not started by the manager.
