@@ -76,17 +76,20 @@ void Win32ApplicationHost::RunHelperWindow(TStartMode mode) {
     bool created = false;
     if (mode == cShowWarning) {
         auto warning = std::make_unique<FormUSBWarningWindow>();
+        warning->SetEndsMessageLoop(true);
         created = warning->Create(applicationWindow_);
         helperWindow_ = std::move(warning);
     } else {
+        // Main window from the start: a close that arrives while the first refresh
+        // handles pending messages must end the helper, not merely hide the window.
         auto devices = std::make_unique<FormUSBDevicesWindow>();
+        devices->SetEndsMessageLoop(true);
         created = devices->Create(applicationWindow_);
         helperWindow_ = std::move(devices);
     }
     if (!created) {
         return; // the log has the error line; the process ends as usual
     }
-    helperWindow_->SetEndsMessageLoop(true);
     helperWindow_->SetEndSessionHandler([this] { EndSessionNow(); });
     // The taskbar entry first: showing the application window moves the windows it owns
     // along, and Wine then takes their stay-on-top style away.

@@ -9,9 +9,11 @@
 #include "client/EntrySequence.h"
 #include "client/ProcessMachine_win.h"
 #include "foundation/GetWinVersionInfoUnit.h"
+#include "platform/windows/SafeDllSearch.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int /*show*/) {
+    UseSafeDllSearch();
     // Querying an empty card-reader slot must fail quietly, not raise the system's
     // "no disk" box: on a locked session nobody could answer it.
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);

@@ -2,13 +2,54 @@
 
 #include <algorithm>
 
+#include "foundation/AccessCheck.h"
 #include "foundation/FunctionsUnit.h"
 #include "foundation/LogUnit.h"
 #include "foundation/Paths.h"
 #include "platform/Machine.h"
 
-TCompanionService::TCompanionService(HelperLauncher& launcher, std::string helperPath)
-    : launcher_(launcher), helperPath_(std::move(helperPath)) {}
+namespace {
+
+constexpr std::int32_t kSessionStateLock = 0;
+constexpr std::int32_t kSessionStateUnlock = 1;
+
+std::int32_t AsLogNumber(std::uint32_t value) {
+    return static_cast<std::int32_t>(value);
+}
+
+} // namespace
+
+SessionLock LockStateOf(std::optional<std::int32_t> sessionFlags, bool windows7) {
+    if (!sessionFlags) {
+        return SessionLock::Unknown;
+    }
+    const std::int32_t locked = windows7 ? kSessionStateUnlock : kSessionStateLock;
+    const std::int32_t unlocked = windows7 ? kSessionStateLock : kSessionStateUnlock;
+    if (*sessionFlags == locked) {
+        return SessionLock::Locked;
+    }
+    return *sessionFlags == unlocked ? SessionLock::Unlocked : SessionLock::Unknown;
+}
+
+TCompanionService::TCompanionService(HelperLauncher& launcher, std::string helperPath,
+                                     bool windows7)
+    : launcher_(launcher), helperPath_(std::move(helperPath)), windows7_(windows7) {}
+
+void TCompanionService::AccessListChecked(const std::optional<platform::AccessList>& list) {
+    // Fail closed: a service that anyone may send 133 to would let any user put a SYSTEM
+    // window on another user's locked session.
+    std::optional<std::string> reason;
+    if (!list) {
+        reason = "it could not be set and read back";
+    } else if (const auto holder = RightsHeldByOthers(*list, kGuardedServiceRights)) {
+        reason = "not only SYSTEM and Administrators may control the service: " + *holder;
+    }
+    if (reason) {
+        helpersRefused_ = true;
+        Log->Error("The service's access list is not safe, no helper will be shown: " + *reason +
+                   ".");
+    }
+}
 
 void TCompanionService::SessionChanged(std::uint32_t event, std::uint32_t sessionId) {
     const auto known = std::find(lockedSessions_.begin(), lockedSessions_.end(), sessionId);
@@ -18,7 +59,7 @@ void TCompanionService::SessionChanged(std::uint32_t event, std::uint32_t sessio
             lockedSessions_.erase(known);
         }
         lockedSessions_.push_back(sessionId);
-        Log->AddFmt("Session %d locked.", {static_cast<std::int32_t>(sessionId)});
+        Log->AddFmt("Session %d locked.", {AsLogNumber(sessionId)});
         break;
     case kSessionUnlockEvent:
     case kSessionLogoffEvent:
@@ -27,7 +68,9 @@ void TCompanionService::SessionChanged(std::uint32_t event, std::uint32_t sessio
         }
         Log->AddFmt(event == kSessionUnlockEvent ? "Session %d unlocked."
                                                  : "Session %d logged off.",
-                    {static_cast<std::int32_t>(sessionId)});
+                    {AsLogNumber(sessionId)});
+        // The reason for the helpers is gone, whether or not the client says so.
+        EndHelpers(sessionId);
         break;
     default:
         break; // logon, connect, remote control: nothing the helpers depend on
@@ -46,53 +89,76 @@ bool TCompanionService::Control(std::uint32_t code) {
         return true;
     case kSessionUnlockedControl:
         Log->Add("Session unlocked, ending the helpers.");
-        EndHelpers();
+        // Only the sessions that are no longer locked: another user's locked session keeps
+        // its warning.
+        for (const std::uint32_t session : launcher_.HelperSessions()) {
+            if (LockState(session) != SessionLock::Locked) {
+                EndHelpers(session);
+            }
+        }
         return true;
     default:
-        Log->AddFmt("Control code %d ignored.", {static_cast<std::int32_t>(code)});
+        Log->AddFmt("Control code %d ignored.", {AsLogNumber(code)});
         return false;
     }
 }
 
 void TCompanionService::Stopping() {
-    EndHelpers();
+    EndHelpers(std::nullopt);
 }
 
-std::uint32_t TCompanionService::TargetSession() {
-    if (!lockedSessions_.empty()) {
-        return lockedSessions_.back();
+SessionLock TCompanionService::LockState(std::uint32_t sessionId) {
+    return LockStateOf(launcher_.SessionFlags(sessionId), windows7_);
+}
+
+std::optional<std::uint32_t> TCompanionService::TargetSession() {
+    for (auto it = lockedSessions_.rbegin(); it != lockedSessions_.rend(); ++it) {
+        if (LockState(*it) == SessionLock::Locked) {
+            return *it;
+        }
     }
-    return launcher_.ActiveConsoleSessionId();
+    // The service may have started after the lock, or the system sends no notifications
+    // (Wine): the console's session, but only when the system does not say it is unlocked.
+    const std::uint32_t console = launcher_.ActiveConsoleSessionId();
+    if (console != kNoSession && LockState(console) != SessionLock::Unlocked) {
+        return console;
+    }
+    return std::nullopt;
 }
 
 void TCompanionService::ShowHelper(const std::string& parameter) {
-    // One helper of each kind at a time: a repeated code must not pile up SYSTEM
+    if (helpersRefused_) {
+        Log->Error("Refused: the service's access list is not safe.");
+        return;
+    }
+    const auto session = TargetSession();
+    if (!session) {
+        Log->Error("No locked session to show the helper in.");
+        return;
+    }
+    // One helper of each kind per session: a repeated code must not pile up SYSTEM
     // processes on the Winlogon desktop.
-    if (launcher_.HelperRunning(parameter)) {
+    if (launcher_.HelperRunning(parameter, *session)) {
         Log->AddFmt("Helper %s still shown.", {parameter});
         return;
     }
-    const std::uint32_t session = TargetSession();
-    if (session == kNoSession) {
-        Log->Error("No session to show the helper in.");
-        return;
-    }
-    const HelperStart started = launcher_.StartHelper(helperPath_, parameter, session);
+    const HelperStart started = launcher_.StartHelper(parameter, *session);
     if (started.failure) {
         LogFailure(*started.failure);
         return;
     }
     Log->AddFmt("Helper started: %s in session %d, process %d.",
-                {HelperCommandLine(helperPath_, parameter), static_cast<std::int32_t>(session),
-                 static_cast<std::int32_t>(started.processId)});
+                {HelperCommandLine(helperPath_, parameter), AsLogNumber(*session),
+                 AsLogNumber(started.processId)});
+    Log->AddFmt("Helper %d contained: %s.", {AsLogNumber(started.processId), started.protections});
 }
 
-void TCompanionService::EndHelpers() {
-    for (const HelperEnd& ended : launcher_.EndHelpers()) {
+void TCompanionService::EndHelpers(std::optional<std::uint32_t> sessionId) {
+    for (const HelperEnd& ended : launcher_.EndHelpers(sessionId)) {
         if (ended.failure) {
             LogFailure(*ended.failure);
         } else {
-            Log->AddFmt("Helper %d ended.", {static_cast<std::int32_t>(ended.processId)});
+            Log->AddFmt("Helper %d ended.", {AsLogNumber(ended.processId)});
         }
     }
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/AccessList.h"
+
 // The codes the client sends (see service/USBServiceUnit.h for the sending side).
 inline constexpr std::uint32_t kShowWarningControl = 133;
 inline constexpr std::uint32_t kShowDevicesControl = 134;
@@ -30,6 +32,7 @@ struct SystemFailure {
 struct HelperStart {
     std::optional<SystemFailure> failure;
     std::uint32_t processId = 0;
+    std::string protections; // what contains the helper, for the log
 };
 
 struct HelperEnd {
@@ -41,42 +44,72 @@ struct HelperEnd {
 class HelperLauncher {
 public:
     virtual ~HelperLauncher() = default;
-    // Starts "<helperPath>" <parameter> as SYSTEM, stripped of every privilege it does
-    // not need, in the session on its Winlogon desktop.
-    virtual HelperStart StartHelper(const std::string& helperPath, const std::string& parameter,
-                                    std::uint32_t sessionId) = 0;
-    // Ends every helper this service started that still runs, each within a bounded wait.
-    virtual std::vector<HelperEnd> EndHelpers() = 0;
-    // Whether a helper started with this parameter still runs.
-    virtual bool HelperRunning(const std::string& parameter) = 0;
+    // Starts the helper Driveward.exe beside the service with the parameter as SYSTEM,
+    // stripped of every privilege it does not need and contained, in the session on its
+    // Winlogon desktop.
+    virtual HelperStart StartHelper(const std::string& parameter, std::uint32_t sessionId) = 0;
+    // Ends every helper this service started in the session (every one at all when
+    // nullopt) that still runs, each within a bounded wait.
+    virtual std::vector<HelperEnd> EndHelpers(std::optional<std::uint32_t> sessionId) = 0;
+    // Whether a helper started with this parameter in the session still runs.
+    virtual bool HelperRunning(const std::string& parameter, std::uint32_t sessionId) = 0;
+    // The sessions in which a helper of ours still runs.
+    virtual std::vector<std::uint32_t> HelperSessions() = 0;
+    // The session's WTSINFOEX SessionFlags as the system gives them; nullopt when the
+    // system cannot say (older systems, Wine).
+    virtual std::optional<std::int32_t> SessionFlags(std::uint32_t sessionId) = 0;
     virtual std::uint32_t ActiveConsoleSessionId() = 0;
 };
+
+enum class SessionLock { Locked, Unlocked, Unknown };
+
+// WTS_SESSIONSTATE_LOCK (0) and _UNLOCK (1); Windows 7 and Server 2008 R2 report them
+// the other way round.
+SessionLock LockStateOf(std::optional<std::int32_t> sessionFlags, bool windows7);
+
+// The service rights that would let someone other than SYSTEM and Administrators make the
+// service start a helper, stop it, or rewrite what it runs: start, stop, user-defined
+// control, change configuration, change permissions, change owner, delete (and the
+// generic rights that include them).
+inline constexpr std::uint32_t kGuardedServiceRights = 0x0010 | 0x0020 | 0x0100 | 0x0002 |
+                                                       0x00040000 | 0x00080000 | 0x00010000 |
+                                                       0x10000000 | 0x20000000 | 0x40000000;
 
 // The companion service's decisions: which session gets the helper, which helper each
 // code starts, and what goes into the service's log. Not thread-safe: the Win32 side
 // calls it under one lock.
 class TCompanionService {
 public:
-    TCompanionService(HelperLauncher& launcher, std::string helperPath);
+    TCompanionService(HelperLauncher& launcher, std::string helperPath, bool windows7 = false);
 
-    // SERVICE_CONTROL_SESSIONCHANGE: keeps the order in which sessions were locked.
+    // The service's access list as read back after setting it (nullopt when it could not
+    // be set or read). If anyone besides SYSTEM and Administrators may control the
+    // service, 133 and 134 are refused from then on; 135 and stop still end helpers.
+    void AccessListChecked(const std::optional<platform::AccessList>& list);
+    // SERVICE_CONTROL_SESSIONCHANGE: keeps the order in which sessions were locked; an
+    // unlock or log-off ends that session's helpers.
     void SessionChanged(std::uint32_t event, std::uint32_t sessionId);
     // A user-defined control code; false for a code the service does not know.
     bool Control(std::uint32_t code);
     // The service stops: its helpers must not outlive it on a Winlogon desktop.
     void Stopping();
 
-    // The most recently locked session still locked, else the console's session.
-    std::uint32_t TargetSession();
+    // The session a helper may be shown in: the most recently locked one that the system
+    // reports locked, else the console's when the system reports it locked or cannot say;
+    // nullopt when no session is locked.
+    std::optional<std::uint32_t> TargetSession();
     const std::string& HelperPath() const { return helperPath_; }
 
 private:
     void ShowHelper(const std::string& parameter);
-    void EndHelpers();
+    void EndHelpers(std::optional<std::uint32_t> sessionId);
+    SessionLock LockState(std::uint32_t sessionId);
     static void LogFailure(const SystemFailure& failure);
 
     HelperLauncher& launcher_;
     std::string helperPath_;
+    bool windows7_;
+    bool helpersRefused_ = false;
     std::vector<std::uint32_t> lockedSessions_; // oldest lock first
 };
 

@@ -2,6 +2,9 @@
 
 #include <sddl.h>
 
+#include <vector>
+
+#include "platform/windows/AccessList.h"
 #include "platform/windows/UniqueHandle.h"
 
 namespace {
@@ -39,4 +42,33 @@ std::optional<SystemFailure> RestrictServiceAccess(const char* serviceName) {
         return FailureOf("SetServiceObjectSecurity");
     }
     return std::nullopt;
+}
+
+std::optional<platform::AccessList> ReadServiceAccess(const char* serviceName,
+                                                      std::optional<SystemFailure>& failure) {
+    using platform::windows::UniqueServiceHandle;
+    const UniqueServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) {
+        failure = FailureOf("OpenSCManager");
+        return std::nullopt;
+    }
+    const UniqueServiceHandle service(::OpenServiceA(manager.get(), serviceName, READ_CONTROL));
+    if (!service) {
+        failure = FailureOf("OpenService");
+        return std::nullopt;
+    }
+    constexpr SECURITY_INFORMATION kWhat = DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION;
+    DWORD needed = 0;
+    ::QueryServiceObjectSecurity(service.get(), kWhat, nullptr, 0, &needed);
+    std::vector<unsigned char> buffer(needed);
+    if (needed == 0 ||
+        !::QueryServiceObjectSecurity(service.get(), kWhat, buffer.data(), needed, &needed)) {
+        failure = FailureOf("QueryServiceObjectSecurity");
+        return std::nullopt;
+    }
+    auto list = platform::windows::ReadAccessList(buffer.data());
+    if (!list) {
+        failure = FailureOf("Reading the service's access list");
+    }
+    return list;
 }

@@ -5,6 +5,7 @@
 #include "devices/SetupApi.h"
 #include "devices/StorageDescriptor.h"
 #include "foundation/Assertions.h"
+#include "foundation/TextFormat.h"
 #include "platform/Machine.h"
 
 namespace {
@@ -194,7 +195,7 @@ void TDevice::QueryVolume() {
             storageUsed_ = static_cast<std::int64_t>(static_cast<std::uint64_t>(storageTotal_) -
                                                      static_cast<std::uint64_t>(storageFree_));
         }
-        volumeName_ = volume->volumeName;
+        volumeName_ = EscapeControlCharacters(volume->volumeName); // the stick owner's text
         fileSystem_ = volume->fileSystemName;
     }
     if (volumeName_.empty()) {

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "foundation/Paths.h"
+#include "foundation/TextFormat.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ std::string StringAt(std::span<const std::uint8_t> bytes, std::size_t offsetFiel
     }
     const auto start = bytes.begin() + *offset;
     const auto end = std::find(start, bytes.end(), std::uint8_t{0});
-    return Trim(std::string(start, end));
+    return EscapeControlCharacters(Trim(std::string(start, end)));
 }
 
 } // namespace

@@ -20,6 +20,6 @@ struct TStorageDescriptorInfo {
 // bytesReturned bytes of the buffer count (never more than the buffer holds), a field
 // outside them is left at 0 or empty, a string offset of 0 or 0xFFFFFFFF gives an empty
 // text, and a string ends at its first NUL or at the end of the returned bytes. Strings
-// lose leading and trailing blanks and control characters.
+// lose leading and trailing blanks and control characters; those inside are escaped.
 TStorageDescriptorInfo ParseStorageDescriptor(std::span<const std::uint8_t> buffer,
                                               std::size_t bytesReturned);

@@ -1,5 +1,6 @@
 #include "foundation/LogUnit.h"
 
+#include "foundation/AccessCheck.h"
 #include "foundation/Assertions.h"
 #include "foundation/Paths.h"
 #include "foundation/Timestamp.h"
@@ -53,18 +54,57 @@ void TLog::Flush() {
     }
     // Trimmed here already, so that the folders created and the file opened agree even
     // when LogPath carries blanks (a quoted INI value keeps them).
-    const std::string folder = IncludeTrailingBackslash(Trim(LogPath)) + sourceName_ + "\\";
+    // "Z:/a/b" names the same folders as "Z:\a\b"; the folder walk splits at "\".
+    const std::string folder =
+        IncludeTrailingBackslash(BackslashSeparators(Trim(LogPath))) + sourceName_ + "\\";
     // The file date is read here, not taken from the line: a line stamped just before
     // midnight and written after it belongs to the new day's file.
     const std::string fileName = FormatFileDate(platform::CurrentMachine().clock->Now()) + ".txt";
     AppendToFile(folder, fileName);
 }
 
+namespace {
+
+// The log is written by SYSTEM and by elevated clients. With LogPath below a folder that
+// users can write to, a folder swapped for a link would make us write wherever it points
+// (a system folder), and a folder that others may change could be swapped at any time.
+// Such a folder gets nothing.
+bool PathHasLink(platform::Files& files, const std::string& path) {
+    // Every part of the path, from the drive or share down; a missing part is no link.
+    const std::size_t start = path.rfind("\\\\", 0) == 0 ? 2 : 0;
+    for (auto slash = path.find('\\', start); slash != std::string::npos;
+         slash = path.find('\\', slash + 1)) {
+        if (slash > 2 && files.IsLink(path.substr(0, slash))) {
+            return true;
+        }
+    }
+    return files.IsLink(path);
+}
+
+bool FolderIsTrusted(platform::Files& files, const std::string& path) {
+    const auto access = files.FolderAccess(path);
+    return access && !FolderOpenToOthers(*access);
+}
+
+} // namespace
+
 void TLog::AppendToFile(std::string folder, const std::string& fileName) {
     auto& machine = platform::CurrentMachine();
     folder = IncludeTrailingBackslash(folder);
     const std::string fullPath = Trim(folder) + Trim(fileName);
-    ForceDirectories(*machine.files, folder);
+    std::string logFolder = ExtractFilePath(fullPath);
+    logFolder.pop_back();
+    // Links are looked for before any folder is created, so that none is made through
+    // one; the log folder's access list after, be the folder ours or found there.
+    bool safe = !PathHasLink(*machine.files, logFolder);
+    if (safe) {
+        ForceDirectories(*machine.files, folder);
+        safe = FolderIsTrusted(*machine.files, logFolder);
+    }
+    if (!safe) {
+        pending_.clear(); // nothing is written, and nothing piles up
+        return;
+    }
 
     std::string bytes;
     for (const auto& line : pending_) {

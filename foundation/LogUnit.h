@@ -51,6 +51,7 @@ std::string ComputerName();
 
 // A file held open by another Driveward process (the tray monitor and a helper writing
 // at the same moment) is tried again this often, this far apart, before the lines are
-// given up.
-inline constexpr int kLogSharingAttempts = 5;
+// given up. Each append checks the open file (no link, one name, its own path) before it
+// writes, so a writer holds the file a little longer than a bare append would.
+inline constexpr int kLogSharingAttempts = 10;
 inline constexpr unsigned kLogSharingRetryDelayMs = 20;

@@ -1,5 +1,6 @@
 #include "foundation/Paths.h"
 
+#include <algorithm>
 #include <vector>
 
 std::string IncludeTrailingBackslash(const std::string& path) {
@@ -7,6 +8,20 @@ std::string IncludeTrailingBackslash(const std::string& path) {
         return path;
     }
     return path + "\\";
+}
+
+std::string BackslashSeparators(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+bool IsAbsolutePath(const std::string& path) {
+    const std::string normal = BackslashSeparators(path);
+    const char letter = static_cast<char>(normal.empty() ? 0 : (normal[0] | 0x20));
+    const bool driveRoot = normal.size() >= 3 && letter >= 'a' && letter <= 'z' &&
+                           normal[1] == ':' && normal[2] == '\\';
+    const bool share = normal.size() >= 3 && normal.rfind("\\\\", 0) == 0 && normal[2] != '\\';
+    return driveRoot || share;
 }
 
 std::string Trim(const std::string& text) {

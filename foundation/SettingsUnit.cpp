@@ -87,7 +87,10 @@ TSettings::TSettings()
     const std::string folder = ExtractFilePath(platform::CurrentMachine().system->ModuleFileName());
     debug_ = DebugValueIsOn(iniFile_.ReadString(kSection, "DEBUG", ""));
     logPath_ = iniFile_.ReadString(kSection, "LogPath", "");
-    if (logPath_.empty()) {
+    // The log is written by SYSTEM and by elevated clients: a relative path (or one of
+    // blanks, which would become the drive's root) would land wherever their current
+    // folder happens to be.
+    if (!IsAbsolutePath(Trim(logPath_))) {
         logPath_ = folder;
     }
 }

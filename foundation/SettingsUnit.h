@@ -24,6 +24,7 @@ public:
     TSettings& operator=(const TSettings&) = delete;
 
     bool Debug() const { return debug_; }
+    // As written in the file when it is an absolute path, else the executable's folder.
     const std::string& LogPath() const { return logPath_; }
     const TIniFile& IniFile() const { return iniFile_; }
 

@@ -170,3 +170,20 @@ std::optional<std::string> FormatText(std::string_view format,
     }
     return out;
 }
+
+std::string EscapeControlCharacters(std::string_view text) {
+    static constexpr char kHexDigits[] = "0123456789ABCDEF";
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 0x20 || code == 0x7F) {
+            escaped += "\\x";
+            escaped += kHexDigits[code >> 4];
+            escaped += kHexDigits[code & 0xF];
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}

@@ -46,3 +46,8 @@ private:
 // placeholders and arguments differ; never a partial text.
 std::optional<std::string> FormatText(std::string_view format,
                                       std::initializer_list<FormatArg> args);
+
+// A text that a device's owner controls (vendor, product, volume label) with every control
+// character (codes 0 to 31 and 127) written as "\xNN": a line break or an escape sequence
+// from a stick must not forge log lines or reach a window as a control.
+std::string EscapeControlCharacters(std::string_view text);

@@ -78,8 +78,25 @@ bool SimulatedMachine::CreateDirectory(const std::string& path) {
     return true;
 }
 
+std::optional<AccessList> SimulatedMachine::FolderAccess(const std::string& path) {
+    if (unreadableAccess.count(path) != 0 || !DirectoryExists(path)) {
+        return std::nullopt;
+    }
+    if (const auto found = folderAccess.find(path); found != folderAccess.end()) {
+        return found->second;
+    }
+    return AccessList{true,
+                      {AccessEntry{Trustee::System, 0x1F01FF, "S-1-5-18"},
+                       AccessEntry{Trustee::Administrators, 0x1F01FF, "S-1-5-32-544"}},
+                      Trustee::Administrators,
+                      "S-1-5-32-544"};
+}
+
 AppendResult SimulatedMachine::AppendToFile(const std::string& path, const std::string& bytes) {
     ++appendAttempts;
+    if (links.count(path) != 0) {
+        return AppendResult::Failed;
+    }
     if (sharingViolationsLeft > 0) {
         --sharingViolationsLeft;
         lastError = kErrorSharingViolation;

@@ -46,8 +46,13 @@ public:
     std::set<std::string> unwritableFolders; // a file below one of these cannot be opened
     int sharingViolationsLeft = 0;           // the next appends meet a file held open
     int appendAttempts = 0;
+    std::set<std::string> links;                    // folders or files that are links
+    std::map<std::string, AccessList> folderAccess; // else SYSTEM and Administrators only
+    std::set<std::string> unreadableAccess;         // FolderAccess fails for these
     bool DirectoryExists(const std::string& path) override;
     bool CreateDirectory(const std::string& path) override;
+    bool IsLink(const std::string& path) override { return links.count(path) != 0; }
+    std::optional<AccessList> FolderAccess(const std::string& path) override;
     AppendResult AppendToFile(const std::string& path, const std::string& bytes) override;
     std::vector<std::string> LinesOf(const std::string& path) const;
 

@@ -1,11 +1,64 @@
 #include <windows.h>
 
-#include <algorithm>
+#include <aclapi.h>
+#include <sddl.h>
 
+#include <algorithm>
+#include <cctype>
+
+#include "platform/windows/AccessList.h"
 #include "platform/windows/UniqueHandle.h"
 #include "platform/windows/Win32Machine.h"
 
 namespace platform::windows {
+
+namespace {
+
+// SYSTEM and Administrators full control, for the folder and everything below it; "P":
+// nothing inherited from the parent, where users may hold more.
+constexpr const char* kLogFolderDescriptor = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+struct LocalMemoryTraits {
+    using Handle = PSECURITY_DESCRIPTOR;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle handle) { ::LocalFree(handle); }
+};
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// Whether the open file is the very file that was named: a link anywhere in the path
+// (which some systems follow even when asked not to) shows as another final path.
+// Where the system cannot say (before Vista), the other checks stand alone.
+bool IsTheNamedFile(HANDLE file, const std::string& path) {
+    using FinalPath = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+    const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+    const auto finalPath = kernel32 == nullptr
+                               ? nullptr
+                               : reinterpret_cast<FinalPath>(reinterpret_cast<void*>(
+                                     ::GetProcAddress(kernel32, "GetFinalPathNameByHandleA")));
+    if (finalPath == nullptr) {
+        return true;
+    }
+    char buffer[MAX_PATH * 2];
+    const DWORD length = finalPath(file, buffer, sizeof buffer, 0);
+    if (length == 0 || length >= sizeof buffer) {
+        return false;
+    }
+    std::string final(buffer, length);
+    if (final.rfind("\\\\?\\UNC\\", 0) == 0) {
+        final = "\\\\" + final.substr(8);
+    } else if (final.rfind("\\\\?\\", 0) == 0) {
+        final = final.substr(4);
+    }
+    return Lower(final) == Lower(path);
+}
+
+} // namespace
 
 bool Win32Files::DirectoryExists(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
@@ -13,18 +66,49 @@ bool Win32Files::DirectoryExists(const std::string& path) {
 }
 
 bool Win32Files::CreateDirectory(const std::string& path) {
-    return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kLogFolderDescriptor,
+                                                                SDDL_REVISION_1, &raw, nullptr)) {
+        return false; // never a folder with the inherited list instead
+    }
+    const UniqueLocalMemory descriptor(raw);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.get(), FALSE};
+    return ::CreateDirectoryA(path.c_str(), &attributes) != FALSE;
+}
+
+bool Win32Files::IsLink(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+std::optional<AccessList> Win32Files::FolderAccess(const std::string& path) {
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, nullptr, nullptr, &raw) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    const UniqueLocalMemory descriptor(raw);
+    return ReadAccessList(descriptor.get());
 }
 
 AppendResult Win32Files::AppendToFile(const std::string& path, const std::string& bytes) {
-    UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Append-only access: every write lands at the end, also past 4 GiB, with no file
+    // pointer to move. The link itself is opened, never what it points to.
+    UniqueFileHandle file(
+        ::CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, nullptr,
+                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) {
         return ::GetLastError() == ERROR_SHARING_VIOLATION ? AppendResult::SharingViolation
                                                            : AppendResult::Failed;
     }
-    if (::SetFilePointer(file.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
-        ::GetLastError() != NO_ERROR) {
+    // Checked through the handle, so that nothing can be swapped in between: no link, and
+    // one name only (a hard link would let the file's other name lie anywhere).
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!::GetFileInformationByHandle(file.get(), &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        information.nNumberOfLinks != 1 || !IsTheNamedFile(file.get(), path)) {
         return AppendResult::Failed;
     }
     std::size_t done = 0;

@@ -21,6 +21,8 @@ class Win32Files : public Files {
 public:
     bool DirectoryExists(const std::string& path) override;
     bool CreateDirectory(const std::string& path) override;
+    bool IsLink(const std::string& path) override;
+    std::optional<AccessList> FolderAccess(const std::string& path) override;
     AppendResult AppendToFile(const std::string& path, const std::string& bytes) override;
 };
 

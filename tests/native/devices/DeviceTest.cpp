@@ -130,7 +130,11 @@ TEST_F(DeviceTest, ACardReaderSlotWithoutMediumHasZeroSizesAndTheRemovableName) 
     EXPECT_EQ(sim.devices.callsByName["GetDiskFreeSpaceExA"], 0);
 }
 
-TEST_F(DeviceTest, AVolumeWithoutLabelIsNamedByTheRemovableFlag) {
+TEST_F(DeviceTest, AVolumeWithoutLabelIsNamedByTheRemovableFlagAndALabelIsEscaped) {
+    sim.devices.drives['E'].volume = platform::VolumeInformation{"MY\r\nSTICK\x7F", "FAT32"};
+    TDevice labelled("E");
+    labelled.Refresh();
+    EXPECT_EQ(labelled.VolumeName(), "MY\\x0D\\x0ASTICK\\x7F");
     sim.devices.drives['E'].volume = platform::VolumeInformation{"", "FAT32"};
     sim.devices.drives['F'].volume = platform::VolumeInformation{"", "NTFS"};
     TDevice stick("E");

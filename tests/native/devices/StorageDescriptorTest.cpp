@@ -58,6 +58,11 @@ TEST(StorageDescriptorTest, NothingIsReadPastTheBytesTheRequestReturned) {
     EXPECT_EQ(info.BusType, 0);
     EXPECT_EQ(info.VendorId, "");
     EXPECT_EQ(info.ProductId, "");
+    // BusType is the 4-byte member at 28: an answer of exactly 32 bytes still holds it.
+    info = Parse(bytes, 32);
+    EXPECT_EQ(info.BusType, 7);
+    info = Parse(bytes, 31);
+    EXPECT_EQ(info.BusType, 0);
     info = Parse(bytes, 0);
     EXPECT_EQ(info.BusType, 0);
     EXPECT_EQ(info.VendorId, "");
@@ -85,12 +90,18 @@ TEST(StorageDescriptorTest, AStringWithoutNulStopsAtTheEndOfTheBuffer) {
     EXPECT_EQ(info.BusType, 'A');
 }
 
-TEST(StorageDescriptorTest, BlanksAndControlCharactersAloneGiveAnEmptyText) {
-    const Bytes bytes = platform::MakeStorageDescriptor(7, " \x01\x1F ", "\x7F", "    ");
-    const auto info = Parse(bytes, bytes.size());
+TEST(StorageDescriptorTest, OuterControlCharactersAreTrimmedInnerOnesEscaped) {
+    Bytes bytes = platform::MakeStorageDescriptor(7, " \x01\x1F ", "\x7F", "    ");
+    auto info = Parse(bytes, bytes.size());
     EXPECT_EQ(info.VendorId, "");
-    EXPECT_EQ(info.ProductId, "\x7F"); // DEL is above the blank: kept, as a trim keeps it
+    EXPECT_EQ(info.ProductId, "\\x7F"); // DEL is above the blank: a trim keeps it
     EXPECT_EQ(info.ProductRevision, "");
+    // A device's line break must not start a forged log line.
+    bytes = platform::MakeStorageDescriptor(7, "Evil\r\n01-01-2011 - Fake", "A\x1B[2JB", "1\t0");
+    info = Parse(bytes, bytes.size());
+    EXPECT_EQ(info.VendorId, "Evil\\x0D\\x0A01-01-2011 - Fake");
+    EXPECT_EQ(info.ProductId, "A\\x1B[2JB");
+    EXPECT_EQ(info.ProductRevision, "1\\x090");
 }
 
 } // namespace

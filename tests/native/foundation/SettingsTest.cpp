@@ -19,6 +19,7 @@ TEST(DebugValue, NonZeroIntegersSwitchDebuggingOn) {
     const std::pair<const char*, bool> table[] = {
         {"1", true},           {"-1", true},          {"2", true},
         {"0x10", true},        {"0X1f", true},        {"$10", true},
+        {"0x1", true},         {"0x0F", true},        {"$1", true},
         {"$FFFFFFFF", true},   {"+3", true},          {"0", false},
         {"-0", false},         {"0x0", false},        {"true", false},
         {"yes", false},        {"", false},           {"0x", false},
@@ -70,6 +71,26 @@ TEST_F(SettingsTest, AnEmptyLogPathGivesTheExecutablesFolder) {
     const TSettings settings;
     EXPECT_EQ(settings.LogPath(), "C:\\Program Files\\Driveward\\");
     EXPECT_FALSE(settings.Debug());
+}
+
+TEST_F(SettingsTest, OnlyAnAbsoluteLogPathIsTaken) {
+    const std::pair<const char*, const char*> table[] = {
+        {"D:\\Logs", "D:\\Logs"},
+        {"d:/Logs", "d:/Logs"},
+        {"\\\\server\\share\\logs", "\\\\server\\share\\logs"},
+        {"  D:\\Logs ", "  D:\\Logs "}, // the log trims it
+        {"   ", "C:\\Program Files\\Driveward\\"},
+        {"Logs", "C:\\Program Files\\Driveward\\"},
+        {"..\\Logs", "C:\\Program Files\\Driveward\\"},
+        {"\\Logs", "C:\\Program Files\\Driveward\\"},
+        {"D:", "C:\\Program Files\\Driveward\\"},
+        {"D:Logs", "C:\\Program Files\\Driveward\\"},
+        {"1:\\Logs", "C:\\Program Files\\Driveward\\"},
+    };
+    for (const auto& [written, taken] : table) {
+        Set("LogPath", written);
+        EXPECT_EQ(TSettings().LogPath(), taken) << '"' << written << '"';
+    }
 }
 
 TEST_F(SettingsTest, TheProcessWideSettingsAreReadOnce) {

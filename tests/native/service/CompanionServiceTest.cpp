@@ -1,6 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "SimulatedMachineTest.h"
 #include "companion/CompanionServiceUnit.h"
 #include "foundation/LogUnit.h"
@@ -13,36 +16,63 @@ using ::testing::IsEmpty;
 const char* const kServiceLog = "C:\\Program Files\\Driveward\\Driveward service\\20110315.txt";
 const char* const kHelper = "C:\\Program Files\\Driveward\\Driveward.exe";
 
-// Records what the service asks of the system and answers as scripted.
+// Records what the service asks of the system and answers as scripted. Without
+// sessionFlags the system cannot say whether a session is locked (as under Wine).
 class FakeLauncher : public HelperLauncher {
 public:
-    HelperStart StartHelper(const std::string& helperPath, const std::string& parameter,
-                            std::uint32_t sessionId) override {
-        starts.push_back(helperPath + "|" + parameter + "|" + std::to_string(sessionId));
+    HelperStart StartHelper(const std::string& parameter, std::uint32_t sessionId) override {
+        starts.push_back(parameter + "|" + std::to_string(sessionId));
         if (startFailure) {
-            return HelperStart{startFailure, 0};
+            return HelperStart{startFailure, 0, ""};
         }
-        running.push_back(parameter);
-        return HelperStart{std::nullopt, nextProcessId++};
+        running.push_back({parameter, sessionId, nextProcessId});
+        return HelperStart{std::nullopt, nextProcessId++, "job"};
     }
-    std::vector<HelperEnd> EndHelpers() override {
-        ++endCalls;
-        running.clear();
-        return endResults;
+    std::vector<HelperEnd> EndHelpers(std::optional<std::uint32_t> sessionId) override {
+        std::vector<HelperEnd> ended;
+        std::erase_if(running, [&](const Running& helper) {
+            if (sessionId && helper.session != *sessionId) {
+                return false;
+            }
+            ended.push_back(HelperEnd{helper.processId, endFailure});
+            return true;
+        });
+        return ended;
     }
-    bool HelperRunning(const std::string& parameter) override {
-        return std::find(running.begin(), running.end(), parameter) != running.end();
+    bool HelperRunning(const std::string& parameter, std::uint32_t sessionId) override {
+        return std::any_of(running.begin(), running.end(), [&](const Running& helper) {
+            return helper.parameter == parameter && helper.session == sessionId;
+        });
+    }
+    std::vector<std::uint32_t> HelperSessions() override {
+        std::vector<std::uint32_t> sessions;
+        for (const auto& helper : running) {
+            sessions.push_back(helper.session);
+        }
+        return sessions;
+    }
+    std::optional<std::int32_t> SessionFlags(std::uint32_t sessionId) override {
+        const auto found = sessionFlags.find(sessionId);
+        return found == sessionFlags.end() ? std::nullopt : std::optional(found->second);
     }
     std::uint32_t ActiveConsoleSessionId() override { return consoleSession; }
 
+    struct Running {
+        std::string parameter;
+        std::uint32_t session = 0;
+        std::uint32_t processId = 0;
+    };
     std::vector<std::string> starts;
-    std::vector<std::string> running;
+    std::vector<Running> running;
     std::optional<SystemFailure> startFailure;
-    std::vector<HelperEnd> endResults;
-    int endCalls = 0;
+    std::optional<SystemFailure> endFailure;
+    std::map<std::uint32_t, std::int32_t> sessionFlags;
     std::uint32_t nextProcessId = 400;
     std::uint32_t consoleSession = 1;
 };
+
+constexpr std::int32_t kLocked = 0;
+constexpr std::int32_t kUnlocked = 1;
 
 class CompanionServiceTest : public SimulatedMachineTest {
 protected:
@@ -71,22 +101,20 @@ protected:
 };
 
 TEST_F(CompanionServiceTest, TheCodesStartTheHelpersAndEndThem) {
-    launcher.endResults = {HelperEnd{400, std::nullopt}, HelperEnd{401, std::nullopt}};
     EXPECT_TRUE(service.Control(133));
     EXPECT_TRUE(service.Control(134));
     EXPECT_TRUE(service.Control(135));
-    EXPECT_THAT(launcher.starts,
-                ElementsAre(std::string(kHelper) + "|1|1", std::string(kHelper) + "|2|1"));
-    EXPECT_EQ(launcher.endCalls, 1);
+    EXPECT_THAT(launcher.starts, ElementsAre("1|1", "2|1"));
+    EXPECT_THAT(launcher.running, IsEmpty());
     EXPECT_THAT(LogTexts(),
                 ElementsAre("Warning screen requested.",
                             "Helper started: \"C:\\Program Files\\Driveward\\Driveward.exe\" 1 in "
                             "session 1, process 400.",
-                            "Deviceslist requested.",
+                            "Helper 400 contained: job.", "Deviceslist requested.",
                             "Helper started: \"C:\\Program Files\\Driveward\\Driveward.exe\" 2 in "
                             "session 1, process 401.",
-                            "Session unlocked, ending the helpers.", "Helper 400 ended.",
-                            "Helper 401 ended."));
+                            "Helper 401 contained: job.", "Session unlocked, ending the helpers.",
+                            "Helper 400 ended.", "Helper 401 ended."));
 }
 
 TEST_F(CompanionServiceTest, AnUnknownCodeIsRefusedAndLogged) {
@@ -96,40 +124,76 @@ TEST_F(CompanionServiceTest, AnUnknownCodeIsRefusedAndLogged) {
     EXPECT_THAT(LogTexts(), ElementsAre("Control code 200 ignored.", "Control code 1 ignored."));
 }
 
-TEST_F(CompanionServiceTest, TheHelperGoesToTheMostRecentlyLockedSessionStillLocked) {
-    launcher.consoleSession = 1;
+TEST_F(CompanionServiceTest, TheSessionFlagsSayLockedWithWindows7sInversion) {
+    EXPECT_EQ(LockStateOf(0, false), SessionLock::Locked);
+    EXPECT_EQ(LockStateOf(1, false), SessionLock::Unlocked);
+    EXPECT_EQ(LockStateOf(1, true), SessionLock::Locked);
+    EXPECT_EQ(LockStateOf(0, true), SessionLock::Unlocked);
+    EXPECT_EQ(LockStateOf(-1, false), SessionLock::Unknown);
+    EXPECT_EQ(LockStateOf(std::nullopt, true), SessionLock::Unknown);
+}
+
+TEST_F(CompanionServiceTest, AHelperIsShownOnlyInASessionTheSystemReportsLocked) {
+    // The system cannot say (Wine): the console's session.
     EXPECT_EQ(service.TargetSession(), 1u);
+    // It says the console is not locked, and no lock was notified: nowhere.
+    launcher.sessionFlags[1] = kUnlocked;
+    EXPECT_EQ(service.TargetSession(), std::nullopt);
+    service.Control(133);
+    EXPECT_THAT(launcher.starts, IsEmpty());
+    EXPECT_EQ(LogTexts().back(), "Error: No locked session to show the helper in.");
+    // The service started after the lock: the console's session, reported locked.
+    launcher.sessionFlags[1] = kLocked;
+    EXPECT_EQ(service.TargetSession(), 1u);
+
+    // Two sessions: the most recently locked one that the system still reports locked.
+    launcher.sessionFlags[2] = kLocked;
+    launcher.sessionFlags[3] = kLocked;
     service.SessionChanged(kSessionLockEvent, 2);
     service.SessionChanged(kSessionLockEvent, 3);
     EXPECT_EQ(service.TargetSession(), 3u);
-    service.SessionChanged(kSessionLockEvent, 2); // locked again: the most recent once more
+    launcher.sessionFlags[3] = kUnlocked; // unlocked, its notification not yet seen
     EXPECT_EQ(service.TargetSession(), 2u);
+    service.SessionChanged(kSessionLockEvent, 3);
+    launcher.sessionFlags[3] = kLocked;
     service.SessionChanged(kSessionUnlockEvent, 2);
     EXPECT_EQ(service.TargetSession(), 3u);
     service.SessionChanged(5, 3); // a logon changes nothing
     EXPECT_EQ(service.TargetSession(), 3u);
     service.SessionChanged(kSessionLogoffEvent, 3);
-    EXPECT_EQ(service.TargetSession(), 1u);
+    launcher.sessionFlags[1] = kUnlocked;
+    EXPECT_EQ(service.TargetSession(), std::nullopt);
+    // A notified lock that the system cannot confirm is not enough when the console's
+    // session is reported unlocked.
     service.SessionChanged(kSessionLockEvent, 4);
+    EXPECT_EQ(service.TargetSession(), std::nullopt);
+    launcher.sessionFlags[4] = kLocked;
     service.Control(133);
-    EXPECT_THAT(launcher.starts, ElementsAre(std::string(kHelper) + "|1|4"));
-    EXPECT_THAT(LogTexts(),
-                ElementsAre("Session 2 locked.", "Session 3 locked.", "Session 2 locked.",
-                            "Session 2 unlocked.", "Session 3 logged off.", "Session 4 locked.",
-                            "Warning screen requested.",
-                            "Helper started: \"C:\\Program Files\\Driveward\\Driveward.exe\" 1 in "
-                            "session 4, process 400."));
+    EXPECT_THAT(launcher.starts, ElementsAre("1|4"));
 }
 
-TEST_F(CompanionServiceTest, ARepeatedCodeDoesNotPileUpHelpers) {
+TEST_F(CompanionServiceTest, OneHelperPerSessionAndKindAndEachEndsWithItsSession) {
+    launcher.sessionFlags = {{1, kUnlocked}, {2, kLocked}, {3, kLocked}};
+    service.SessionChanged(kSessionLockEvent, 2);
     service.Control(133);
-    service.Control(133);
+    service.Control(133); // still shown in session 2
     service.Control(134);
-    service.Control(135);
+    service.SessionChanged(kSessionLockEvent, 3);
     service.Control(133);
-    EXPECT_EQ(launcher.starts.size(), 3u);
+    EXPECT_THAT(launcher.starts, ElementsAre("1|2", "2|2", "1|3"));
     const auto texts = LogTexts();
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "Helper 1 still shown."), 1);
+
+    // 135 from session 2's client: only the sessions no longer locked lose their helpers.
+    launcher.sessionFlags[2] = kUnlocked;
+    service.Control(135);
+    ASSERT_EQ(launcher.running.size(), 1u);
+    EXPECT_EQ(launcher.running[0].session, 3u);
+    EXPECT_EQ(LogTexts().back(), "Helper 401 ended.");
+    // Session 3's own notification ends its helper without a 135.
+    service.SessionChanged(kSessionLogoffEvent, 3);
+    EXPECT_THAT(launcher.running, IsEmpty());
+    EXPECT_EQ(LogTexts().back(), "Helper 402 ended.");
 }
 
 TEST_F(CompanionServiceTest, FailuresAreLoggedWithTheFailedCallAndTheServiceGoesOn) {
@@ -138,26 +202,83 @@ TEST_F(CompanionServiceTest, FailuresAreLoggedWithTheFailedCallAndTheServiceGoes
     launcher.startFailure.reset();
     launcher.consoleSession = kNoSession; // nobody at the console, no session locked
     EXPECT_TRUE(service.Control(134));
-    launcher.endResults = {HelperEnd{400, SystemFailure{"Waiting for the helper to end", 258}}};
+    launcher.consoleSession = 1;
+    service.Control(133);
+    launcher.endFailure = SystemFailure{"Waiting for the helper to end", 258};
     EXPECT_TRUE(service.Control(135));
-    EXPECT_THAT(LogTexts(),
+    const auto texts = LogTexts();
+    EXPECT_THAT(std::vector(texts.begin(), texts.begin() + 5),
                 ElementsAre("Warning screen requested.",
                             "Error: 5 - CreateProcessAsUser failed: Access is denied",
                             "Error nr: 5", "Deviceslist requested.",
-                            "Error: No session to show the helper in.",
-                            "Session unlocked, ending the helpers.",
+                            "Error: No locked session to show the helper in."));
+    EXPECT_THAT(std::vector(texts.end() - 3, texts.end()),
+                ElementsAre("Session unlocked, ending the helpers.",
                             "Error: 258 - Waiting for the helper to end failed: The wait "
                             "operation timed out",
                             "Error nr: 258"));
-    EXPECT_EQ(launcher.starts.size(), 1u);
 }
 
-TEST_F(CompanionServiceTest, StoppingEndsTheHelpers) {
+TEST_F(CompanionServiceTest, StoppingEndsTheHelpersOfEverySession) {
+    launcher.sessionFlags = {{1, kLocked}, {2, kLocked}};
     service.Control(133);
-    launcher.endResults = {HelperEnd{400, std::nullopt}};
+    service.SessionChanged(kSessionLockEvent, 2);
+    service.Control(134);
     service.Stopping();
-    EXPECT_EQ(launcher.endCalls, 1);
-    EXPECT_EQ(LogTexts().back(), "Helper 400 ended.");
+    EXPECT_THAT(launcher.running, IsEmpty());
+    EXPECT_EQ(LogTexts().back(), "Helper 401 ended.");
+}
+
+TEST_F(CompanionServiceTest, AnAccessListOpenToOthersRefusesHelpersButStillEndsThem) {
+    using platform::AccessEntry;
+    using platform::Trustee;
+    const platform::AccessList restricted{
+        true,
+        {AccessEntry{Trustee::System, 0xF01FF, "S-1-5-18"},
+         AccessEntry{Trustee::Administrators, 0xF01FF, "S-1-5-32-544"},
+         AccessEntry{Trustee::Other, 0x2008D, "S-1-5-4"}}, // query and read only
+        Trustee::System,
+        "S-1-5-18"};
+    service.AccessListChecked(restricted);
+    service.Control(133);
+    EXPECT_EQ(launcher.starts.size(), 1u);
+
+    // Each guarded right held by an interactive user, a generic one included, or no
+    // DACL at all, or no list read back: refused.
+    for (const std::uint32_t right :
+         {0x10u, 0x20u, 0x100u, 0x2u, 0x40000u, 0x80000u, 0x10000u, 0x40000000u}) {
+        platform::AccessList open = restricted;
+        open.allowed[2].mask |= right;
+        TCompanionService refusing(launcher, kHelper);
+        refusing.AccessListChecked(open);
+        refusing.Control(134);
+        EXPECT_EQ(launcher.starts.size(), 1u) << std::hex << right;
+    }
+    platform::AccessList nullDacl = restricted;
+    nullDacl.hasDacl = false;
+    for (const auto& list : {std::optional(nullDacl), std::optional<platform::AccessList>()}) {
+        TCompanionService refusing(launcher, kHelper);
+        refusing.AccessListChecked(list);
+        refusing.Control(133);
+        refusing.Control(134);
+        EXPECT_EQ(launcher.starts.size(), 1u);
+        refusing.Control(135);
+        EXPECT_THAT(launcher.running, IsEmpty()); // 135 is still honoured
+        launcher.running.push_back({"1", 1, 400});
+    }
+    const auto texts = LogTexts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(),
+                        "Error: The service's access list is not safe, no helper will be shown: "
+                        "not only SYSTEM and Administrators may control the service: S-1-5-4 "
+                        "holds 0x100."),
+              texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(),
+                        "Error: The service's access list is not safe, no helper will be shown: "
+                        "it could not be set and read back."),
+              texts.end());
+    EXPECT_EQ(std::count(texts.begin(), texts.end(),
+                         "Error: Refused: the service's access list is not safe."),
+              12);
 }
 
 TEST_F(CompanionServiceTest, TheHelperIsTheSiblingNamedByItsFullQuotedPath) {

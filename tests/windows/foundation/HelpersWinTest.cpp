@@ -7,6 +7,7 @@
 #include "foundation/FunctionsUnit.h"
 #include "foundation/GetWinVersionInfoUnit.h"
 #include "foundation/SettingsUnit.h"
+#include "platform/windows/SafeDllSearch.h"
 #include "platform/windows/Win32Machine.h"
 #include "support/WinTestSupport.h"
 
@@ -154,6 +155,16 @@ TEST_F(OptionalEntryPoints, APlantedWtsapi32BesideTheExecutableIsNeverLoaded) {
     const HMODULE module = ::LoadLibraryA("Wtsapi32.dll");
     ASSERT_NE(module, nullptr);
     EXPECT_TRUE(PlantedDllLoaded());
+    ::FreeLibrary(module);
+}
+
+// Runs after the probe above: the search is process-wide and cannot be undone.
+TEST_F(OptionalEntryPoints, AfterTheSafeSearchABareNameLoadTakesTheSystemFoldersCopy) {
+    ::SetEnvironmentVariableA("DRIVEWARD_PLANTED_DLL_LOADED", nullptr);
+    UseSafeDllSearch();
+    const HMODULE module = ::LoadLibraryA("Wtsapi32.dll");
+    ASSERT_NE(module, nullptr);
+    EXPECT_FALSE(PlantedDllLoaded());
     ::FreeLibrary(module);
 }
 

@@ -12,6 +12,7 @@
 namespace {
 
 const char* const kWriterSwitch = "--log-writer";
+std::string linkFixture; // a Unix folder with links in it, from the command line
 constexpr int kLinesPerWriter = 150;
 
 // What Windows itself shows for the local time in the user's formats.
@@ -79,6 +80,72 @@ TEST_F(LogWinTest, AnUnwritableLogPathLosesLinesQuietly) {
     log.LogPath.clear();
 }
 
+TEST_F(LogWinTest, TheFoldersTheLogCreatesGrantNothingToEveryone) {
+    // A folder created the ordinary way lets everyone read it (Wine keeps the mode).
+    EXPECT_NE(wintest::DaclText(temp.path()).find(";;;WD)"), std::string::npos)
+        << wintest::DaclText(temp.path());
+    TLog log("Driveward client");
+    log.LogPath = temp.path() + "\\new";
+    log.Add("one");
+    log.LogPath.clear();
+    EXPECT_EQ(
+        wintest::LogTexts(temp.path() + "\\new\\Driveward client\\" + wintest::TodaysLogFileName()),
+        (std::vector<std::string>{"one"}));
+    for (const char* created : {"\\new", "\\new\\Driveward client"}) {
+        const std::string dacl = wintest::DaclText(temp.path() + created);
+        EXPECT_EQ(dacl.find(";;;WD)"), std::string::npos) << created << " " << dacl;
+        EXPECT_EQ(dacl.find(";;;BU)"), std::string::npos) << created << " " << dacl;
+        EXPECT_NE(dacl.find("(A;OICI;FA;;;SY)"), std::string::npos) << created << " " << dacl;
+    }
+}
+
+TEST_F(LogWinTest, ATodaysFileWithASecondNameReceivesNothing) {
+    ASSERT_TRUE(::CreateDirectoryA((temp.path() + "\\Driveward client").c_str(), nullptr));
+    const std::string elsewhere = temp.path() + "\\elsewhere.txt";
+    wintest::WriteFile(elsewhere, "precious\r\n");
+    ASSERT_TRUE(::CreateHardLinkA(LogFile().c_str(), elsewhere.c_str(), nullptr));
+    TLog log("Driveward client");
+    log.LogPath = temp.path();
+    log.Add("lost");
+    log.LogPath.clear();
+    EXPECT_EQ(wintest::ReadFile(elsewhere), "precious\r\n");
+}
+
+// The links are made by the test run on the Unix side (scripts/log-links.sh), as a user
+// could make them on Windows; Wine shows them as reparse points.
+TEST_F(LogWinTest, LinksInThePathReceiveNothing) {
+    if (linkFixture.empty()) {
+        GTEST_SKIP() << "no link fixture given";
+    }
+    const std::string root = wintest::WindowsPath(linkFixture);
+    for (const std::string& logPath : {root + "\\folder-link", root + "\\root"}) {
+        TLog log("Driveward client");
+        log.LogPath = logPath;
+        log.Add("lost");
+        log.LogPath.clear();
+    }
+    // Today's file as a link to a file elsewhere.
+    {
+        TLog log("Driveward client");
+        log.LogPath = root + "\\files";
+        log.Add("lost");
+        log.LogPath.clear();
+    }
+    for (const char* target : {"\\elsewhere", "\\elsewhere2", "\\elsewhere3"}) {
+        WIN32_FIND_DATAA found;
+        const HANDLE search = ::FindFirstFileA((root + target + "\\*").c_str(), &found);
+        std::vector<std::string> names;
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                names.push_back(found.cFileName);
+            } while (::FindNextFileA(search, &found));
+            ::FindClose(search);
+        }
+        EXPECT_EQ(names, (std::vector<std::string>{".", "..", "target.txt"})) << target;
+        EXPECT_EQ(wintest::ReadFile(root + target + "\\target.txt"), "untouched\n") << target;
+    }
+}
+
 TEST_F(LogWinTest, TwoProcessesWritingAtOnceLoseNoLine) {
     char self[MAX_PATH];
     ::GetModuleFileNameA(nullptr, self, MAX_PATH);
@@ -134,5 +201,8 @@ int main(int argc, char** argv) {
         return RunLogWriter(argv[2], argv[3]);
     }
     ::testing::InitGoogleTest(&argc, argv);
+    if (argc > 1) {
+        linkFixture = argv[1];
+    }
     return RUN_ALL_TESTS();
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -113,6 +114,7 @@ protected:
                                 (folder + "\\DrivewardService.exe").c_str(), FALSE));
         ASSERT_TRUE(::CopyFileA((testBin + "\\stuck_service.exe").c_str(),
                                 (folder + "\\stuck_service.exe").c_str(), FALSE));
+        standIn = testBin + "\\stand_in_helper.exe";
         WriteIni(folder + "\\Driveward.ini", folder + "\\logs");
         WriteIni(folder + "\\DrivewardService.ini", folder + "\\logs");
     }
@@ -139,10 +141,19 @@ protected:
 
     static platform::windows::Win32Machine machine;
     static std::string folder;
+    static std::string standIn;
 };
 
 platform::windows::Win32Machine ServiceWinTest::machine;
 std::string ServiceWinTest::folder;
+std::string ServiceWinTest::standIn;
+
+// Whether the process has ended, or ends within the bound.
+bool Ends(DWORD processId, DWORD boundMs = 10000) {
+    const platform::windows::UniqueKernelHandle process(
+        ::OpenProcess(SYNCHRONIZE, FALSE, processId));
+    return !process || ::WaitForSingleObject(process.get(), boundMs) == WAIT_OBJECT_0;
+}
 
 // Wine accepts any service DACL and hands back an empty one, so what the service sets on
 // itself cannot be read back here; what can be checked is that the system parses the
@@ -222,9 +233,20 @@ TEST_F(ServiceWinTest, TheCompanionServiceStartsAnswersTheCodesAndStops) {
     const std::string helper = "Helper started: \"" + folder + "\\Driveward.exe\" ";
     EXPECT_EQ(Count(serviceLog, helper + "2 in session "), 1u) << serviceLog;
     EXPECT_EQ(Count(serviceLog, helper + "1 in session "), 2u) << serviceLog;
+    EXPECT_EQ(Count(serviceLog, " contained: job of one process, killed with the service"), 3u)
+        << serviceLog;
+    const auto contained = serviceLog.find(" contained: ");
+    std::cout << "Under this system: "
+              << serviceLog.substr(contained, serviceLog.find('\r', contained) - contained) << "\n";
     EXPECT_EQ(Count(serviceLog, " ended."), 3u) << serviceLog;
     EXPECT_LT(serviceLog.rfind(" ended."), serviceLog.find("Service stopped"));
     EXPECT_EQ(Count(serviceLog, "Error: "), 0u) << serviceLog;
+    // The service created the log folders: nothing for everyone, unlike the test's own.
+    EXPECT_NE(wintest::DaclText(folder).find(";;;WD)"), std::string::npos);
+    for (const std::string& created : {folder + "\\logs", folder + "\\logs\\Driveward service"}) {
+        EXPECT_EQ(wintest::DaclText(created).find(";;;WD)"), std::string::npos)
+            << wintest::DaclText(created);
+    }
     const std::string clientLog = ReadFile(ClientLogPath());
     EXPECT_EQ(Count(clientLog, "Start as helper"), 3u);
     // The helpers' token holds no SeDebugPrivilege, so their attempt to enable it fails.
@@ -246,6 +268,29 @@ TEST_F(ServiceWinTest, TheCompanionServiceStartsAnswersTheCodesAndStops) {
               << ms(stopped - stopBegan) << " ms\n";
     RecordProperty("start_ms", static_cast<int>(ms(started - startBegan)));
     RecordProperty("stop_ms", static_cast<int>(ms(stopped - stopBegan)));
+}
+
+// Runs after the companion service was installed. The helper here is a stand-in that
+// starts a program of its own, as one broken out of its window would.
+TEST_F(ServiceWinTest, NothingAHelperStartedOutlivesAKilledService) {
+    ASSERT_TRUE(::CopyFileA(standIn.c_str(), (folder + "\\Driveward.exe").c_str(), FALSE));
+    const std::string record = folder + "\\stand-in.txt";
+    ::DeleteFileA(record.c_str());
+    TUSBService service;
+    ASSERT_TRUE(service.StartAndWait()) << ControllerLog();
+    EXPECT_TRUE(service.SendControlCode(133));
+    DWORD helper = 0;
+    DWORD child = 0;
+    for (int waited = 0; waited < kHelperLogWaitMs && child == 0; waited += 100) {
+        ::Sleep(100);
+        std::sscanf(ReadFile(record).c_str(), "%lu %lu", &helper, &child);
+    }
+    ASSERT_NE(child, 0u) << ReadFile(ServiceLogPath());
+    EXPECT_FALSE(Ends(helper, 0));
+    EXPECT_FALSE(Ends(child, 0));
+    Kill(kUSBServiceName);
+    EXPECT_TRUE(Ends(helper));
+    EXPECT_TRUE(Ends(child));
 }
 
 TEST_F(ServiceWinTest, AServiceStuckInStartPendingIsWaitedForOnlyUpToTheBound) {

@@ -6,6 +6,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 namespace wintest {
 
 std::string WindowsPath(const std::string& path) {
@@ -75,6 +78,21 @@ std::vector<std::string> LogTexts(const std::string& path) {
         texts.push_back(separator == std::string::npos ? line : line.substr(separator + 3));
     }
     return texts;
+}
+
+std::string DaclText(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return "unreadable";
+    }
+    char* text = nullptr;
+    ::ConvertSecurityDescriptorToStringSecurityDescriptorA(
+        descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr);
+    const std::string result = text == nullptr ? "unreadable" : text;
+    ::LocalFree(text);
+    ::LocalFree(descriptor);
+    return result;
 }
 
 std::string TodaysLogFileName() {

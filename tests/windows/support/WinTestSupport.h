@@ -30,6 +30,8 @@ std::string ReadFile(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path); // split at CR LF
 // The log lines without their timestamps (the text after the first " - ").
 std::vector<std::string> LogTexts(const std::string& path);
+// The file or folder's DACL as SDDL text; "unreadable" when it cannot be read.
+std::string DaclText(const std::string& path);
 // "yyyymmdd.txt" of today.
 std::string TodaysLogFileName();
 

@@ -1,0 +1,25 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/AccessList.h"
+
+// Why the list lets someone other than SYSTEM and Administrators hold one of the rights
+// (e.g. "S-1-5-4 holds 0x100"); nullopt when only they do. A NULL DACL is such a reason.
+std::optional<std::string> RightsHeldByOthers(const platform::AccessList& list,
+                                              std::uint32_t rights);
+
+// Why a folder is not safe to write a log into when processes of other rights than ours
+// may change it (e.g. "S-1-5-32-545 holds 0x6"): its owner is not SYSTEM, Administrators
+// or our own account, or someone else may add, write, delete or change its permissions.
+std::optional<std::string> FolderOpenToOthers(const platform::AccessList& list);
+
+// Generic rights as a service or a file maps them: each includes the specific rights of
+// writing and of running, so a check for those must look for the generic bits too.
+inline constexpr std::uint32_t kGenericAll = 0x10000000;
+inline constexpr std::uint32_t kGenericExecute = 0x20000000;
+inline constexpr std::uint32_t kGenericWrite = 0x40000000;
+inline constexpr std::uint32_t kDelete = 0x00010000;
+inline constexpr std::uint32_t kWriteDac = 0x00040000;
+inline constexpr std::uint32_t kWriteOwner = 0x00080000;

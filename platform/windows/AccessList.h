@@ -1,0 +1,14 @@
+#pragma once
+#include <windows.h>
+
+#include <optional>
+
+#include "platform/AccessList.h"
+
+namespace platform::windows {
+
+// The owner and the DACL's allow entries that apply to the object itself, with SYSTEM
+// and Administrators named; nullopt when the descriptor cannot be read.
+std::optional<AccessList> ReadAccessList(PSECURITY_DESCRIPTOR descriptor);
+
+} // namespace platform::windows
