@@ -1,0 +1,369 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "FakeDevicesView.h"
+#include "client/EntrySequence.h"
+#include "client/FormTray.h"
+#include "devices/DeviceMachineTest.h"
+#include "foundation/GetWinVersionInfoUnit.h"
+#include "foundation/LogUnit.h"
+#include "foundation/SettingsUnit.h"
+#include "service/USBServiceUnit.h"
+
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+using Look = TTrayForm::TrayLook;
+using platform::SimulatedServiceManager;
+
+const char* const kIni = "C:\\Program Files\\Driveward\\Driveward.ini";
+const char* const kLogFile = "C:\\Program Files\\Driveward\\Driveward client\\20110315.txt";
+constexpr std::uint32_t kRunning = 4;
+constexpr std::uint32_t kStopped = 1;
+constexpr std::uint32_t kPaused = 7;
+
+// What the tray form asks of its window, icon and neighbours, in order. The device list
+// is a real form over a fake tree; the modal windows return what the test scripts.
+class FakeTrayView : public TTrayForm::View {
+public:
+    std::vector<std::string> calls;
+    FakeDevicesView devicesView;
+    TFormUSBDevices devices{devicesView};
+    bool devicesShowing = false;
+    bool timerWarn = false;
+    bool registrationSucceeds = true;
+    TModalResult warningResult = mrCancel;
+    std::function<void()> whileDevicesShown; // what happens while the list is open
+    std::function<void()> whileStartingUp;
+
+    void SetTimerWarn(bool armed) override {
+        timerWarn = armed;
+        calls.push_back(armed ? "arm TimerWarn" : "disarm TimerWarn");
+    }
+    void SetTimerStartup(bool armed) override {
+        calls.push_back(armed ? "arm TimerStartup" : "disarm TimerStartup");
+    }
+    void SetTrayLook(Look look) override {
+        calls.push_back(look == Look::Normal       ? "look normal"
+                        : look == Look::StartingUp ? "look starting up"
+                                                   : "look shutting down");
+    }
+    void RemoveTrayIcon() override { calls.push_back("remove icon"); }
+    void ProcessMessages() override {
+        calls.push_back("process messages");
+        if (auto handle = std::exchange(whileStartingUp, nullptr)) {
+            handle();
+        }
+    }
+    TFormUSBDevices& CreateDevicesForm() override {
+        calls.push_back("create devices form");
+        devices.FormCreate();
+        return devices;
+    }
+    void CloseDevicesForm() override {
+        calls.push_back("close devices form");
+        devicesShowing = false;
+    }
+    bool DevicesFormShowing() override { return devicesShowing; }
+    void PrepareDevicesForm() override { calls.push_back("devices on top, normal"); }
+    void BringDevicesFormToFront() override { calls.push_back("devices to front"); }
+    void ShowDevicesFormModal() override {
+        calls.push_back("show devices modal");
+        devicesShowing = true;
+        if (auto handle = std::exchange(whileDevicesShown, nullptr)) {
+            handle();
+        }
+        devicesShowing = false;
+        calls.push_back("devices closed");
+    }
+    TModalResult ShowWarningModal() override {
+        calls.push_back("show warning modal");
+        return warningResult;
+    }
+    void ShowAboutModal() override { calls.push_back("show about modal"); }
+    void BringApplicationToFront() override { calls.push_back("application to front"); }
+    void HideWindowAndTaskbarEntry() override { calls.push_back("hide"); }
+    void Terminate() override { calls.push_back("terminate"); }
+    bool RegisterSessionNotification() override {
+        calls.push_back("register");
+        return registrationSucceeds;
+    }
+    void UnregisterSessionNotification() override { calls.push_back("unregister"); }
+    void CreateShutdownBlockReason(const std::string& reason) override {
+        calls.push_back("block: " + reason);
+    }
+    void DestroyShutdownBlockReason() override { calls.push_back("unblock"); }
+};
+
+// The device tests' workstation (sticks E and F plugged in) with the companion service
+// installed and running, seen from the tray monitor.
+class FormTrayTest : public DeviceMachineTest {
+protected:
+    FormTrayTest() {
+        Log = std::make_unique<TLog>("Driveward client");
+        Log->LogPath = "C:\\Program Files\\Driveward";
+        sim.profileValues[{kIni, "GENERAL", "DEBUG"}] = "1";
+        service().status = SimulatedServiceManager::Status(kRunning);
+        DetectWinVersion(); // Windows 7
+    }
+    ~FormTrayTest() override {
+        ReleaseUSBService();
+        Log.reset();
+        ReleaseSettings();
+        sim.osVersion = platform::OsVersion{2, 6, 1};
+        DetectWinVersion();
+    }
+    platform::SimulatedService& service() {
+        auto& services = sim.serviceManager.services;
+        return services.count(kUSBServiceName) != 0 ? services[kUSBServiceName]
+                                                    : sim.serviceManager.Install(kUSBServiceName);
+    }
+    void UnplugSticks() {
+        sim.devices.drives.erase('E');
+        sim.devices.drives.erase('F');
+    }
+    // An empty card-reader slot: a hot-pluggable drive without a medium, size 0.
+    void PlugEmptyCardReader() {
+        platform::SimulatedDrive slot = sim.devices.drives.at('E');
+        slot.volume.reset();
+        slot.space.reset();
+        sim.devices.drives['G'] = slot;
+    }
+    void Create() {
+        tray.FormCreate();
+        view.calls.clear();
+        sim.serviceManager.calls.clear();
+        service().controlsReceived.clear();
+    }
+    // The end-session query as the window's default handling answers it.
+    bool QueryEndSession() {
+        tray.QueryEndSession();
+        return tray.FormCloseQuery();
+    }
+    // The tray monitor's own lines, without the device list's refresh reports.
+    std::vector<std::string> LogTexts() const {
+        std::vector<std::string> lines;
+        for (const auto& entry : LogEntries(kLogFile)) {
+            const bool refreshReport = entry.rfind("---", 0) == 0 ||
+                                       entry.rfind("Doing refresh", 0) == 0 ||
+                                       entry.rfind("Drive ", 0) == 0;
+            if (!refreshReport) {
+                lines.push_back(entry);
+            }
+        }
+        return lines;
+    }
+
+    FakeTrayView view;
+    TTrayForm tray{view};
+};
+
+TEST_F(FormTrayTest, CreationRegistersFillsTheHiddenListChecksTheServiceAndArmsTheStartupTimer) {
+    tray.FormCreate();
+    EXPECT_THAT(view.calls,
+                ElementsAre("register", "create devices form", "look normal", "arm TimerStartup"));
+    EXPECT_TRUE(tray.SessionNotificationsRegistered());
+    EXPECT_EQ(view.devices.DeviceCopies().size(), 2u);
+    view.calls.clear();
+    tray.FormShow();
+    tray.TimerStartupTimer();
+    EXPECT_THAT(view.calls, ElementsAre("arm TimerStartup", "disarm TimerStartup", "hide"));
+}
+
+TEST_F(FormTrayTest, TheServiceIsStartedAtStartUpOnlyWhenStoppedOrPaused) {
+    for (const std::uint32_t state : {kStopped, kPaused}) {
+        service().status = SimulatedServiceManager::Status(state);
+        FakeTrayView startView;
+        bool startedWhileStartingUp = false;
+        startView.whileStartingUp = [&] {
+            startedWhileStartingUp = service().status.currentState == kRunning;
+        };
+        TTrayForm(startView).FormCreate();
+        EXPECT_THAT(startView.calls,
+                    ElementsAre("register", "create devices form", "look starting up",
+                                "process messages", "look normal", "arm TimerStartup"));
+        EXPECT_FALSE(startedWhileStartingUp); // "Starting up" shows before the wait
+    }
+    // From stopped the start succeeds; a paused service refuses it, which is logged.
+    EXPECT_THAT(LogTexts(), ElementsAre(StartsWith("Error: 1056 - StartService failed: ")));
+    // Not installed: the failed query is logged and start-up goes on as usual.
+    sim.serviceManager.services.clear();
+    FakeTrayView missingView;
+    TTrayForm(missingView).FormCreate();
+    EXPECT_THAT(missingView.calls, Not(Contains("look starting up")));
+    EXPECT_THAT(LogTexts(), Contains(StartsWith("Error: 1060 - ")));
+}
+
+TEST_F(FormTrayTest, AnEndSessionWithAStickIsRefusedAndTheDeviceListFollows) {
+    Create();
+    EXPECT_FALSE(QueryEndSession());
+    EXPECT_THAT(view.calls, ElementsAre("block: There are 2 USB storage device(s) plugged in.",
+                                        "close devices form", "process messages", "arm TimerWarn"));
+    EXPECT_FALSE(tray.EndSessionRequested());
+    view.calls.clear();
+    tray.TimerWarnTimer();
+    EXPECT_THAT(view.calls,
+                ElementsAre("disarm TimerWarn", "application to front", "devices on top, normal",
+                            "show devices modal", "devices closed", "unblock"));
+    EXPECT_THAT(LogTexts(),
+                ElementsAre("Log off or shutdown requested.",
+                            "Warning screen shown, session not locked (shutdown or log off "
+                            "requested.",
+                            "IsOS_AboveXP"));
+    EXPECT_THAT(service().controlsReceived, IsEmpty());
+}
+
+TEST_F(FormTrayTest, OnlyAMediumCountsButTheReasonCountsEveryListedDrive) {
+    const platform::SimulatedDrive stick = sim.devices.drives.at('E');
+    PlugEmptyCardReader();
+    UnplugSticks();
+    Create();
+    ASSERT_EQ(view.devices.DeviceCopies().size(), 1u);
+    EXPECT_TRUE(QueryEndSession()); // an empty card reader: the session may end
+    EXPECT_THAT(view.calls, IsEmpty());
+
+    sim.devices.drives['E'] = stick;
+    EXPECT_FALSE(QueryEndSession());
+    EXPECT_THAT(view.calls, Contains("block: There are 2 USB storage device(s) plugged in."));
+
+    // A plain close, outside an end-session query, is always allowed.
+    EXPECT_TRUE(tray.FormCloseQuery());
+}
+
+TEST_F(FormTrayTest, ALockWithAStickGoesToTheServiceOrToTheSessionWhenTheServiceCannot) {
+    Create();
+    tray.SessionChange(kSessionLock);
+    EXPECT_TRUE(tray.SessionLocked());
+    EXPECT_TRUE(view.timerWarn);
+    view.calls.clear();
+    tray.TimerWarnTimer(); // running: only the code
+    EXPECT_THAT(service().controlsReceived, ElementsAre(kShowWarningControlCode));
+    EXPECT_THAT(view.calls, ElementsAre("disarm TimerWarn", "unblock"));
+
+    service().status = SimulatedServiceManager::Status(kStopped); // started, then the code
+    service().controlsReceived.clear();
+    tray.SessionChange(kSessionLock);
+    tray.TimerWarnTimer();
+    EXPECT_EQ(service().status.currentState, kRunning);
+    EXPECT_THAT(service().controlsReceived, ElementsAre(kShowWarningControlCode));
+
+    sim.serviceManager.services.clear(); // not installed: the warning in the session
+    view.calls.clear();
+    view.warningResult = mrYes;
+    tray.SessionChange(kSessionLock);
+    tray.TimerWarnTimer();
+    EXPECT_THAT(view.calls, Contains("show warning modal"));
+    EXPECT_THAT(view.calls, Contains("show devices modal")); // "Devices" was chosen
+    EXPECT_EQ(view.calls.back(), "unblock");
+    EXPECT_THAT(LogTexts(), Contains("Warning screen from service requested, session locked."));
+    EXPECT_THAT(LogTexts(), Contains("Warning screen shown, session locked."));
+}
+
+TEST_F(FormTrayTest, UnlockAlwaysSendsItsCodeAndAQuickUnlockTakesTheUnlockedWay) {
+    Create();
+    const platform::SimulatedDrive stick = sim.devices.drives['E'];
+    UnplugSticks();
+    tray.SessionChange(kSessionLock); // nothing plugged in: only the line
+    EXPECT_FALSE(view.timerWarn);
+    tray.SessionChange(kSessionUnlock);
+    EXPECT_THAT(service().controlsReceived, ElementsAre(kSessionUnlockedControlCode));
+    EXPECT_FALSE(tray.SessionLocked());
+    EXPECT_THAT(LogTexts(), ElementsAre("Lock requested.", "UnLock requested."));
+
+    Create();
+    sim.devices.drives['E'] = stick;
+    tray.SessionChange(kSessionLock);
+    tray.SessionChange(kSessionUnlock); // within the 500 ms
+    tray.TimerWarnTimer();
+    EXPECT_THAT(view.calls, Contains("show devices modal"));
+    EXPECT_THAT(service().controlsReceived, ElementsAre(kSessionUnlockedControlCode));
+}
+
+TEST_F(FormTrayTest, AnEndSessionWhileLockedTakesTheLockedWay) {
+    Create();
+    tray.SessionChange(kSessionLock);
+    EXPECT_FALSE(QueryEndSession());
+    tray.TimerWarnTimer();
+    EXPECT_THAT(service().controlsReceived, ElementsAre(kShowWarningControlCode));
+    EXPECT_THAT(view.calls, Not(Contains("show devices modal")));
+}
+
+TEST_F(FormTrayTest, BeforeVistaTheWarningWindowLeadsToTheListOnlyOnDevices) {
+    sim.osVersion = platform::OsVersion{2, 5, 1};
+    DetectWinVersion();
+    Create();
+    for (const TModalResult result : {mrCancel, mrYes}) {
+        view.warningResult = result;
+        view.calls.clear();
+        QueryEndSession();
+        tray.TimerWarnTimer();
+        const bool listShown = std::count(view.calls.begin(), view.calls.end(),
+                                          std::string("show devices modal")) == 1;
+        EXPECT_THAT(view.calls, Contains("show warning modal"));
+        EXPECT_EQ(listShown, result == mrYes);
+        EXPECT_EQ(view.calls.back(), "unblock");
+    }
+    EXPECT_THAT(LogTexts(), Contains("not IsOS_AboveXP"));
+}
+
+TEST_F(FormTrayTest, MessagesWhileTheListIsOpenAreHandledInPlace) {
+    Create();
+    // A device change refreshes the open list; an end-session query closes it and arms
+    // the timer again; the interrupted decision still removes the block reason.
+    view.whileDevicesShown = [this] {
+        sim.devices.drives.erase('F');
+        tray.DeviceChange(kDeviceRemoveComplete);
+        tray.DeviceChange(0x0007); // DBT_DEVNODES_CHANGED: nothing
+        tray.TrayIcon1DblClick();  // while it is open: to the front
+        EXPECT_FALSE(QueryEndSession());
+    };
+    QueryEndSession();
+    tray.TimerWarnTimer();
+    EXPECT_THAT(LogTexts(), Contains("Device change - USB remove or insert. New device count = 1"));
+    EXPECT_THAT(view.calls, Contains("block: There are 1 USB storage device(s) plugged in."));
+    EXPECT_THAT(view.calls, Contains("devices to front"));
+    EXPECT_EQ(std::count(view.calls.begin(), view.calls.end(), std::string("show devices modal")),
+              1);
+    EXPECT_EQ(view.calls.back(), "unblock");
+    EXPECT_TRUE(view.timerWarn); // the new decision is pending
+}
+
+TEST_F(FormTrayTest, ExitStopsTheServiceBehindTheShuttingDownIcon) {
+    Create();
+    tray.Exit1Click();
+    tray.FormDestroy();
+    EXPECT_THAT(view.calls, ElementsAre("terminate", "unblock", "look shutting down",
+                                        "process messages", "remove icon", "unregister"));
+    EXPECT_EQ(service().status.currentState, kStopped);
+
+    // Already stopped: the stop fails and is logged; the rest goes on. Nothing registered,
+    // nothing to undo.
+    view.calls.clear();
+    view.registrationSucceeds = false;
+    TTrayForm second(view);
+    second.FormCreate(); // this starts the service again
+    service().status = SimulatedServiceManager::Status(kStopped);
+    view.calls.clear();
+    second.FormDestroy();
+    EXPECT_THAT(view.calls,
+                ElementsAre("unblock", "look shutting down", "process messages", "remove icon"));
+    EXPECT_THAT(LogTexts(), Contains(StartsWith("Error: 1062 - ")));
+}
+
+TEST_F(FormTrayTest, AboutAndDevicesFromTheMenu) {
+    Create();
+    tray.About1Click();
+    tray.TrayIcon1DblClick();
+    EXPECT_THAT(view.calls,
+                ElementsAre("show about modal", "application to front", "devices on top, normal",
+                            "show devices modal", "devices closed"));
+}
+
+} // namespace
