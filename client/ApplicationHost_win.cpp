@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "client/FormTrayWindow_win.h"
 #include "client/FormUSBDevicesWindow_win.h"
 #include "client/FormUSBWarningWindow_win.h"
 #include "client/window/MessageLoop_win.h"
@@ -36,7 +37,6 @@ void Win32ApplicationHost::Initialize() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&controls);
     RegisterWindowClass(instance_, kApplicationWindowClass, ApplicationWindowProc);
-    RegisterWindowClass(instance_, kTrayWindowClass, TrayWindowProc);
     // Zero-sized and centred: it exists for its caption and taskbar entry only.
     const int x = ::GetSystemMetrics(SM_CXSCREEN) / 2;
     const int y = ::GetSystemMetrics(SM_CYSCREEN) / 2;
@@ -58,17 +58,26 @@ void Win32ApplicationHost::GiveTaskbarEntryToApplicationWindow() {
 }
 
 void Win32ApplicationHost::RunMainWindow(TStartMode mode) {
-    if (mode != csNormal) {
+    if (mode == csNormal) {
+        RunTrayMonitor();
+    } else {
         RunHelperWindow(mode);
-        return;
     }
-    // A temporary stand-in until the tray form exists: a hidden main window.
-    trayWindow_ = ::CreateWindowExA(0, kTrayWindowClass, kApplicationTitle, WS_OVERLAPPEDWINDOW,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, 400, 200, applicationWindow_,
-                                    nullptr, instance_, this);
-    if (trayWindow_ == nullptr) {
-        return;
+}
+
+void Win32ApplicationHost::RunTrayMonitor() {
+    auto tray = std::make_unique<FormTrayWindow>(applicationWindow_);
+    tray->SetEndsMessageLoop(true);
+    tray->SetEndSessionHandler([this] { EndSessionNow(); });
+    const bool created = tray->Create();
+    mainWindow_ = std::move(tray);
+    if (!created) {
+        return; // the log has the error line; the process ends as usual
     }
+    // Only the application's taskbar entry shows, minimised, until the tray form's
+    // start-up timer hides it.
+    ::ShowWindow(applicationWindow_, SW_SHOWMINNOACTIVE);
+    static_cast<FormTrayWindow&>(*mainWindow_).ShowMinimized();
     ui::RunMessageLoop();
 }
 
@@ -78,46 +87,54 @@ void Win32ApplicationHost::RunHelperWindow(TStartMode mode) {
         auto warning = std::make_unique<FormUSBWarningWindow>();
         warning->SetEndsMessageLoop(true);
         created = warning->Create(applicationWindow_);
-        helperWindow_ = std::move(warning);
+        mainWindow_ = std::move(warning);
     } else {
         // Main window from the start: a close that arrives while the first refresh
         // handles pending messages must end the helper, not merely hide the window.
         auto devices = std::make_unique<FormUSBDevicesWindow>();
         devices->SetEndsMessageLoop(true);
         created = devices->Create(applicationWindow_);
-        helperWindow_ = std::move(devices);
+        mainWindow_ = std::move(devices);
     }
     if (!created) {
         return; // the log has the error line; the process ends as usual
     }
-    helperWindow_->SetEndSessionHandler([this] { EndSessionNow(); });
+    mainWindow_->SetEndSessionHandler([this] { EndSessionNow(); });
     // The taskbar entry first: showing the application window moves the windows it owns
     // along, and Wine then takes their stay-on-top style away.
     ::ShowWindow(applicationWindow_, SW_SHOWNORMAL);
-    helperWindow_->SetStayOnTop(true);
-    helperWindow_->Show();
+    mainWindow_->SetStayOnTop(true);
+    mainWindow_->Show();
     ui::RunMessageLoop();
 }
 
 void Win32ApplicationHost::DestroyWindows() {
-    helperWindow_.reset();
-    if (trayWindow_ != nullptr) {
-        ::DestroyWindow(trayWindow_);
-    }
+    mainWindow_.reset();
     if (applicationWindow_ != nullptr) {
         ::DestroyWindow(applicationWindow_);
     }
 }
 
 void Win32ApplicationHost::EndSessionNow() {
-    // Called from a window procedure: nothing may escape it, and the process ends here
-    // whatever happens on the way.
+    // Called from a window procedure, possibly the main window's own: the windows are
+    // destroyed (their handlers still run) but their objects stay until the message loop
+    // has ended. Then the handler returns: the system ends the process afterwards, and
+    // ending it here would keep other programs' end of session waiting.
+    if (sessionEnded_) {
+        return;
+    }
+    sessionEnded_ = true;
     try {
-        DestroyWindows();
+        if (mainWindow_ != nullptr) {
+            mainWindow_->Destroy();
+        }
+        if (applicationWindow_ != nullptr) {
+            ::DestroyWindow(applicationWindow_);
+        }
         ReleaseProcessWideObjects();
     } catch (...) {
+        // Nothing may escape a window procedure; the process ends anyway.
     }
-    ::ExitProcess(0);
 }
 
 LRESULT CALLBACK Win32ApplicationHost::ApplicationWindowProc(HWND window, UINT message,
@@ -139,34 +156,8 @@ LRESULT CALLBACK Win32ApplicationHost::ApplicationWindowProc(HWND window, UINT m
         return 0;
     case WM_CLOSE:
         // Closing the application window closes the main window, which ends the program.
-        if (host != nullptr && host->trayWindow_ != nullptr) {
-            ::PostMessageA(host->trayWindow_, WM_CLOSE, 0, 0);
-        } else if (host != nullptr && host->helperWindow_ != nullptr) {
-            ::PostMessageA(host->helperWindow_->Handle(), WM_CLOSE, 0, 0);
-        }
-        return 0;
-    default:
-        break;
-    }
-    return ::DefWindowProcA(window, message, wParam, lParam);
-}
-
-LRESULT CALLBACK Win32ApplicationHost::TrayWindowProc(HWND window, UINT message, WPARAM wParam,
-                                                      LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        BindHost(window, lParam);
-    }
-    Win32ApplicationHost* host = TheHost(window);
-    switch (message) {
-    case WM_DESTROY:
-        if (host != nullptr) {
-            host->trayWindow_ = nullptr;
-        }
-        ::PostQuitMessage(0);
-        return 0;
-    case WM_ENDSESSION:
-        if (wParam != FALSE && host != nullptr) {
-            host->EndSessionNow();
+        if (host != nullptr && host->mainWindow_ != nullptr) {
+            ::PostMessageA(host->mainWindow_->Handle(), WM_CLOSE, 0, 0);
         }
         return 0;
     default:

@@ -19,20 +19,20 @@ public:
     void DestroyWindows() override;
 
     static constexpr const char* kApplicationWindowClass = "DrivewardApplication";
-    static constexpr const char* kTrayWindowClass = "TTrayForm";
 
 private:
     static LRESULT CALLBACK ApplicationWindowProc(HWND window, UINT message, WPARAM wParam,
                                                   LPARAM lParam);
-    static LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // The tray form as the hidden main window of the normal run mode.
+    void RunTrayMonitor();
     // The warning window or the device list as the only window of a helper start.
     void RunHelperWindow(TStartMode mode);
-    // The session is really ending: leave at once by the orderly path, before Windows
-    // ends the process.
+    // The session is really ending: the orderly end at once, before the system ends the
+    // process. Runs once.
     void EndSessionNow();
 
     HINSTANCE instance_;
     HWND applicationWindow_ = nullptr;
-    HWND trayWindow_ = nullptr;
-    std::unique_ptr<ui::Window> helperWindow_;
+    std::unique_ptr<ui::Window> mainWindow_;
+    bool sessionEnded_ = false;
 };

@@ -63,24 +63,6 @@ void WriteIni(const std::string& path, const std::string& logPath) {
     ini << "[GENERAL]\r\nDEBUG=1\r\nLogPath=" << logPath << "\r\n";
 }
 
-bool Install(const char* name, const std::string& executable) {
-    const UniqueServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    const std::string binaryPath = "\"" + executable + "\"";
-    const UniqueServiceHandle service(
-        ::CreateServiceA(manager.get(), name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                         SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr,
-                         nullptr, nullptr, nullptr, nullptr));
-    return static_cast<bool>(service);
-}
-
-void Uninstall(const char* name) {
-    const UniqueServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    const UniqueServiceHandle service(::OpenServiceA(manager.get(), name, SERVICE_ALL_ACCESS));
-    if (service) {
-        ::DeleteService(service.get());
-    }
-}
-
 // Ends the service's process by force: a service stuck in start pending takes no stop.
 void Kill(const char* name) {
     const UniqueServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -119,8 +101,8 @@ protected:
         WriteIni(folder + "\\DrivewardService.ini", folder + "\\logs");
     }
     static void TearDownTestSuite() {
-        Uninstall(kUSBServiceName);
-        Uninstall(kStuckServiceName);
+        wintest::UninstallService(kUSBServiceName);
+        wintest::UninstallService(kStuckServiceName);
     }
 
     ServiceWinTest() {
@@ -190,7 +172,7 @@ TEST_F(ServiceWinTest, ANotInstalledServiceGives1060InEveryOperation) {
 }
 
 TEST_F(ServiceWinTest, TheCompanionServiceStartsAnswersTheCodesAndStops) {
-    ASSERT_TRUE(Install(kUSBServiceName, folder + "\\DrivewardService.exe"));
+    ASSERT_TRUE(wintest::InstallService(kUSBServiceName, folder + "\\DrivewardService.exe"));
     TUSBService service;
     TServiceState state = kServiceStateBeforeQuery;
     ASSERT_TRUE(service.QueryState(state));
@@ -294,7 +276,7 @@ TEST_F(ServiceWinTest, NothingAHelperStartedOutlivesAKilledService) {
 }
 
 TEST_F(ServiceWinTest, AServiceStuckInStartPendingIsWaitedForOnlyUpToTheBound) {
-    ASSERT_TRUE(Install(kStuckServiceName, folder + "\\stuck_service.exe"));
+    ASSERT_TRUE(wintest::InstallService(kStuckServiceName, folder + "\\stuck_service.exe"));
     TUSBService service(kStuckServiceName, kTestWaitBoundMs);
     const auto began = Clock::now();
     EXPECT_FALSE(service.StartAndWait());

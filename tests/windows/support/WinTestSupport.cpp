@@ -1,5 +1,7 @@
 #include "support/WinTestSupport.h"
 
+#include "platform/windows/UniqueHandle.h"
+
 #include <commctrl.h>
 #include <shellapi.h>
 
@@ -295,6 +297,9 @@ bool SaveScreenshot(HWND window, const std::string& path) {
     }
     const int width = area.right - area.left;
     const int height = area.bottom - area.top;
+    if (width <= 0 || height <= 0) {
+        return false;
+    }
     const HDC screen = ::GetDC(nullptr);
     const HDC memory = ::CreateCompatibleDC(screen);
     const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
@@ -328,6 +333,38 @@ bool SaveScreenshot(HWND window, const std::string& path) {
     out.write(reinterpret_cast<const char*>(&header), sizeof header);
     out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
     return static_cast<bool>(out);
+}
+
+bool InstallService(const char* name, const std::string& executable) {
+    const platform::windows::UniqueServiceHandle manager(
+        ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    const std::string binaryPath = "\"" + executable + "\"";
+    const platform::windows::UniqueServiceHandle service(
+        ::CreateServiceA(manager.get(), name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                         SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr,
+                         nullptr, nullptr, nullptr, nullptr));
+    return static_cast<bool>(service);
+}
+
+void UninstallService(const char* name) {
+    const platform::windows::UniqueServiceHandle manager(
+        ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    const platform::windows::UniqueServiceHandle service(
+        ::OpenServiceA(manager.get(), name, SERVICE_ALL_ACCESS));
+    if (service) {
+        SERVICE_STATUS status = {};
+        ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+        ::DeleteService(service.get());
+    }
+}
+
+DWORD ServiceState(const char* name) {
+    const platform::windows::UniqueServiceHandle manager(
+        ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const platform::windows::UniqueServiceHandle service(
+        ::OpenServiceA(manager.get(), name, SERVICE_QUERY_STATUS));
+    SERVICE_STATUS status = {};
+    return service && ::QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
 }
 
 } // namespace wintest

@@ -77,6 +77,13 @@ std::vector<std::string> TreeTexts(HWND tree);
 // The root's child whose text starts with the prefix; nullptr when there is none.
 HTREEITEM TreeChild(HWND tree, const std::string& prefix);
 
+// The service, demand start, its own process, the path quoted; false when it cannot be
+// created (or exists already).
+bool InstallService(const char* name, const std::string& executable);
+void UninstallService(const char* name);
+// The service's current state (SERVICE_RUNNING...), 0 when it cannot be read.
+DWORD ServiceState(const char* name);
+
 // The window as it is on screen, frame included, as a 24-bit BMP file.
 bool SaveScreenshot(HWND window, const std::string& path);
 

@@ -1,7 +1,8 @@
 #!/bin/sh
-# Draws the device list's two tree pictures (a computer, a USB drive) at 16, 24 and 32
-# pixels (96, 144 and 192 DPI) and packs each into an icon file. Run once with
-# ImageMagick when the pictures change; the icon files are committed.
+# Draws the device list's two tree pictures (a computer, a USB drive) and the tray icon's
+# status picture (the program's icon in grey) at 16, 24 and 32 pixels (96, 144 and 192
+# DPI), and packs each into an icon file. Run once with ImageMagick when the pictures
+# change; the icon files are committed.
 set -eu
 cd "$(dirname "$0")"
 work=$(mktemp -d)
@@ -24,3 +25,8 @@ for size in 16 24 32; do
 done
 convert "$work"/computer-16.png "$work"/computer-24.png "$work"/computer-32.png Computer.ico
 convert "$work"/drive-16.png "$work"/drive-24.png "$work"/drive-32.png Drive.ico
+for size in 16 24 32; do
+    convert "Driveward.ico[1]" -resize "${size}x${size}" -colorspace Gray -channel A \
+        -evaluate multiply 0.8 +channel "$work/status-$size.png"
+done
+convert "$work"/status-16.png "$work"/status-24.png "$work"/status-32.png Status.ico

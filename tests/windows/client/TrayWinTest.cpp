@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "support/WinTestSupport.h"
+
+namespace {
+
+const char* const kService = "DrivewardService";
+constexpr UINT kTrayCallback = WM_APP + 1;
+constexpr WPARAM kExit1 = 3;
+constexpr WPARAM kDeviceArrival = 0x8000;
+constexpr WPARAM kSessionLock = 7;
+constexpr WPARAM kSessionUnlock = 8;
+const char* const kStick = "E:  stick  980  12.5  BACKUP\r\n";
+const char* const kEmptyCardReader = "F:  cardreader\r\n";
+
+// The tray monitor of the simulated-devices Driveward.exe, with the real companion service
+// installed beside it, driven as the session and the system would: end-session requests
+// through wineboot, lock, unlock and device messages sent to its window, the menu.
+class TrayMonitor : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder = suiteTemp->path() + "\\app";
+        ::CreateDirectoryA(folder.c_str(), nullptr);
+        for (const auto& [variable, name] :
+             {std::pair{"DRIVEWARD_SIMULATED_EXE", "Driveward.exe"},
+              std::pair{"DRIVEWARD_SERVICE_EXE", "DrivewardService.exe"}}) {
+            const char* built = std::getenv(variable);
+            ASSERT_NE(built, nullptr) << variable;
+            ASSERT_TRUE(::CopyFileA(wintest::WindowsPath(built).c_str(),
+                                    (folder + "\\" + name).c_str(), FALSE));
+        }
+        for (const char* ini : {"Driveward.ini", "DrivewardService.ini"}) {
+            wintest::WriteFile(folder + "\\" + ini, "[GENERAL]\r\nDEBUG=1\r\nLogPath=" +
+                                                        suiteTemp->path() + "\\logs\r\n");
+        }
+        ASSERT_TRUE(wintest::InstallService(kService, folder + "\\DrivewardService.exe"));
+    }
+    static void TearDownTestSuite() { wintest::UninstallService(kService); }
+
+    void SetUp() override {
+        const char* shots = std::getenv("DRIVEWARD_SCREENSHOTS");
+        screenshots = shots != nullptr ? wintest::WindowsPath(shots) : suiteTemp->path();
+        ::DeleteFileA(ClientLog().c_str());
+        ::DeleteFileA(ServiceLog().c_str());
+    }
+    void TearDown() override {
+        if (tray.handle != nullptr) {
+            ::PostMessageA(window, WM_COMMAND, kExit1, 0);
+            wintest::WaitForExit(tray);
+        }
+    }
+
+    static std::string ClientLog() {
+        return suiteTemp->path() + "\\logs\\Driveward client\\" + wintest::TodaysLogFileName();
+    }
+    static std::string ServiceLog() {
+        return suiteTemp->path() + "\\logs\\Driveward service\\" + wintest::TodaysLogFileName();
+    }
+    static void Plug(const std::string& scenario) {
+        wintest::WriteFile(folder + "\\Driveward.devices", scenario);
+    }
+    // Starts the tray monitor and waits until start-up is over: the service checked (and
+    // started) and the taskbar entry hidden.
+    void StartTray() {
+        tray = wintest::Start(folder + "\\Driveward.exe", "");
+        window = wintest::WaitForWindow(tray.id, "TTrayForm");
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(wintest::WaitForLogLine(ClientLog(), " - Mode = csNormal"));
+        // The taskbar entry shows once creation (the service check included) is over, and
+        // goes when the start-up timer hides it.
+        const HWND application = ::GetWindow(window, GW_OWNER);
+        ASSERT_TRUE(wintest::WaitUntil(
+            [application] { return ::IsWindowVisible(application) != FALSE; }, 45000));
+        ASSERT_TRUE(
+            wintest::WaitUntil([application] { return ::IsWindowVisible(application) == FALSE; }));
+    }
+    static long EndSession() {
+        auto wineboot = wintest::Start("C:\\windows\\system32\\wineboot.exe", "--end-session");
+        return wintest::WaitForExit(wineboot, 60000);
+    }
+    std::vector<std::string> Log() const { return wintest::LogTexts(ClientLog()); }
+    bool Logged(const std::string& text) const {
+        const auto lines = Log();
+        return std::find(lines.begin(), lines.end(), text) != lines.end();
+    }
+    void Shot(HWND shown, const std::string& name) {
+        ::Sleep(300);
+        EXPECT_TRUE(wintest::SaveScreenshot(shown, screenshots + "\\" + name + ".bmp")) << name;
+    }
+
+    static inline wintest::TempFolder* suiteTemp = new wintest::TempFolder;
+    static inline std::string folder;
+    std::string screenshots;
+    wintest::Process tray;
+    HWND window = nullptr;
+};
+
+TEST_F(TrayMonitor, AStickRefusesTheSessionEndAndTheDeviceListOpens) {
+    Plug(kStick);
+    ASSERT_EQ(wintest::ServiceState(kService), static_cast<DWORD>(SERVICE_STOPPED));
+    StartTray();
+    EXPECT_EQ(wintest::ServiceState(kService), static_cast<DWORD>(SERVICE_RUNNING));
+
+    EXPECT_EQ(EndSession(), 1); // refused
+    EXPECT_TRUE(Logged("Log off or shutdown requested."));
+    const HWND devices = wintest::WaitForWindow(tray.id, "TFormUSBDevices");
+    ASSERT_NE(devices, nullptr);
+    ASSERT_TRUE(wintest::WaitUntil([devices] { return ::IsWindowVisible(devices) != FALSE; }));
+    EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(devices, 104))); // Browse, outside a helper
+    Shot(devices, "tray-session-end-refused");
+    ::SendMessageA(devices, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(wintest::WaitUntil([devices] { return ::IsWindowVisible(devices) == FALSE; }));
+
+    // Exit: the service is stopped on the way out.
+    ::PostMessageA(window, WM_COMMAND, kExit1, 0);
+    EXPECT_EQ(wintest::WaitForExit(tray), 0);
+    EXPECT_EQ(wintest::ServiceState(kService), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(Log().back(), "Stopped logging");
+}
+
+TEST_F(TrayMonitor, LockAndUnlockGoThroughTheServiceAndArrivalsAreCounted) {
+    Plug(kEmptyCardReader);
+    StartTray();
+    DWORD_PTR answer = 0;
+    Plug(std::string(kEmptyCardReader) + kStick); // the stick comes in
+    ::SendMessageTimeoutA(window, WM_DEVICECHANGE, 0x0007, 0, SMTO_ABORTIFHUNG, 10000, &answer);
+    ::SendMessageTimeoutA(window, WM_DEVICECHANGE, kDeviceArrival, 0, SMTO_ABORTIFHUNG, 10000,
+                          &answer);
+    EXPECT_TRUE(Logged("Device change - USB remove or insert. New device count = 2"));
+    const auto lines = Log();
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(),
+                      [](const std::string& line) { return line.rfind("Device change", 0) == 0; }),
+        1); // the other event counted nothing
+
+    ::PostMessageA(window, WM_WTSSESSION_CHANGE, kSessionLock, 0);
+    ASSERT_TRUE(wintest::WaitForLogLine(ClientLog(), " - Mode = cShowWarning"));
+    EXPECT_TRUE(Logged("Lock requested."));
+    EXPECT_TRUE(Logged("Warning screen from service requested, session locked."));
+    EXPECT_TRUE(wintest::WaitForLogLine(ServiceLog(), "Warning screen requested."));
+    ::PostMessageA(window, WM_WTSSESSION_CHANGE, kSessionUnlock, 0);
+    EXPECT_TRUE(wintest::WaitForLogLine(ServiceLog(), " ended."));
+    EXPECT_TRUE(Logged("UnLock requested."));
+}
+
+TEST_F(TrayMonitor, WithoutAMediumTheSessionEndsForTheTrayMonitorAndAHelper) {
+    Plug(kEmptyCardReader);
+    StartTray();
+    auto helper = wintest::Start(folder + "\\Driveward.exe", "2");
+    ASSERT_NE(wintest::WaitForWindow(helper.id, "TFormUSBDevices"), nullptr);
+
+    EXPECT_EQ(EndSession(), 0);
+    EXPECT_EQ(wintest::WaitForExit(helper, 15000), 0);
+    EXPECT_EQ(wintest::WaitForExit(tray, 15000), 0);
+    // Both runs wrote their end, the tray monitor after stopping the service.
+    const auto lines = Log();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Stopped logging"), 2);
+    EXPECT_EQ(lines.back(), "Stopped logging");
+    EXPECT_EQ(wintest::ServiceState(kService), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+TEST_F(TrayMonitor, TheIconsMenuOpensOnTheShellsRequest) {
+    Plug(kStick);
+    StartTray();
+    // The icon asks for its menu as the shell does for a right-click.
+    ::PostMessageA(window, kTrayCallback, MAKEWPARAM(300, 300), WM_CONTEXTMENU);
+    const HWND menu = wintest::WaitForWindow(tray.id, "#32768");
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(wintest::WaitUntil([menu] { return ::IsWindowVisible(menu) != FALSE; }));
+    // Its items live in the tray monitor's process, out of this test's reach under Wine:
+    // the screenshot shows them.
+    Shot(menu, "tray-menu");
+    // Without a desktop of its own, Wine shows the notification area in a window of its own.
+    const HWND systray = ::FindWindowA(nullptr, "Wine System Tray");
+    ASSERT_NE(systray, nullptr);
+    Shot(systray, "tray-icon");
+    ::PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_TRUE(wintest::WaitUntil([menu] { return ::IsWindowVisible(menu) == FALSE; }));
+}
+
+} // namespace
