@@ -5,7 +5,7 @@ set -eu
 packages="cmake ninja-build g++ git googletest libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-14-dev clang-format
 g++-mingw-w64-x86-64-posix mingw-w64-tools
-wine wine64 fonts-wine xvfb xauth x11-utils imagemagick wixl"
+wine wine64 fonts-wine xvfb xauth x11-utils imagemagick wixl msitools"
 
 missing=""
 for p in $packages; do

@@ -1,0 +1,57 @@
+# Checks Driveward.msi where Wine cannot: what it ships, its version, the service's access
+# list and the logon task's program. No Wine needed.
+#   cmake -DMSI=... -DEXE=... -DSERVICE_EXE=... -DVERSION=... -DSDDL=... -DWORK=... -P CheckMsi.cmake
+cmake_minimum_required(VERSION 3.25)
+
+function(table name out)
+    execute_process(COMMAND msiinfo export ${MSI} ${name} OUTPUT_VARIABLE text RESULT_VARIABLE failed)
+    if(failed)
+        message(FATAL_ERROR "msiinfo cannot read the ${name} table of ${MSI}")
+    endif()
+    set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+function(expect text pattern what)
+    if(NOT text MATCHES "${pattern}")
+        message(FATAL_ERROR "${what}: no match for ${pattern} in\n${text}")
+    endif()
+endfunction()
+
+# Exactly the shipped programs, byte for byte (never the simulated-devices variant).
+file(REMOVE_RECURSE ${WORK})
+execute_process(COMMAND msiextract -C ${WORK} ${MSI} OUTPUT_VARIABLE listed RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "msiextract failed on ${MSI}")
+endif()
+file(GLOB_RECURSE shipped RELATIVE ${WORK} ${WORK}/*)
+list(TRANSFORM shipped REPLACE ".*/" "")
+list(SORT shipped)
+if(NOT shipped STREQUAL "Driveward.exe;DrivewardService.exe")
+    message(FATAL_ERROR "the MSI ships ${shipped}")
+endif()
+file(GLOB_RECURSE extracted ${WORK}/Driveward.exe)
+file(GLOB_RECURSE extracted_service ${WORK}/DrivewardService.exe)
+foreach(pair "${extracted}|${EXE}" "${extracted_service}|${SERVICE_EXE}")
+    string(REPLACE "|" ";" pair "${pair}")
+    list(GET pair 0 inside)
+    list(GET pair 1 built)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${inside} ${built} RESULT_VARIABLE differs)
+    if(differs)
+        message(FATAL_ERROR "${inside} is not ${built}")
+    endif()
+endforeach()
+file(REMOVE_RECURSE ${WORK})
+
+table(Property properties)
+expect("${properties}" "\nProductVersion\t${VERSION}\r?\n" "product version")
+
+# The service's access list at install: the very text the service sets and checks.
+table(MsiLockPermissionsEx locks)
+string(REPLACE "(" "\\(" sddl_pattern "${SDDL}")
+string(REPLACE ")" "\\)" sddl_pattern "${sddl_pattern}")
+expect("${locks}" "\nServiceAccess\tServiceInstall\tServiceInstall\t${sddl_pattern}\t" "service access list")
+
+# Wine's task scheduler keeps no program, trigger or principal: the task's program is the
+# installed Driveward.exe as the installer resolves it.
+table(CustomAction actions)
+expect("${actions}" "\nRegisterLogonTask\t3074\tInstallAction\tregister-task \"\\[#ClientExe\\]\"" "logon task")
