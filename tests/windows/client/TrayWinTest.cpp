@@ -71,13 +71,7 @@ protected:
         window = wintest::WaitForWindow(tray.id, "TTrayForm");
         ASSERT_NE(window, nullptr);
         ASSERT_TRUE(wintest::WaitForLogLine(ClientLog(), " - Mode = csNormal"));
-        // The taskbar entry shows once creation (the service check included) is over, and
-        // goes when the start-up timer hides it.
-        const HWND application = ::GetWindow(window, GW_OWNER);
-        ASSERT_TRUE(wintest::WaitUntil(
-            [application] { return ::IsWindowVisible(application) != FALSE; }, 45000));
-        ASSERT_TRUE(
-            wintest::WaitUntil([application] { return ::IsWindowVisible(application) == FALSE; }));
+        ASSERT_TRUE(wintest::WaitForTrayStartUp(tray, window));
     }
     static long EndSession() {
         auto wineboot = wintest::Start("C:\\windows\\system32\\wineboot.exe", "--end-session");

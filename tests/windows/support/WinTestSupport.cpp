@@ -335,6 +335,17 @@ bool SaveScreenshot(HWND window, const std::string& path) {
     return static_cast<bool>(out);
 }
 
+bool WaitForTrayStartUp(Process& tray, HWND trayForm) {
+    // The creation runs before the message loop; the loop is idle only after it.
+    if (::WaitForInputIdle(tray.handle, 45000) != 0) {
+        return false;
+    }
+    const HWND application = ::GetWindow(trayForm, GW_OWNER);
+    return WaitUntil([&] {
+        return ::IsWindowVisible(trayForm) == FALSE && ::IsWindowVisible(application) == FALSE;
+    });
+}
+
 bool InstallService(const char* name, const std::string& executable) {
     const platform::windows::UniqueServiceHandle manager(
         ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));

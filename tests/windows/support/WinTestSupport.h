@@ -49,6 +49,10 @@ long WaitForExit(Process& process, DWORD timeoutMs = 30000);
 // nullptr when none shows up within the timeout.
 HWND WaitForWindow(DWORD processId, const char* className, DWORD timeoutMs = 30000);
 
+// Waits until the tray monitor's start-up is over: its creation (the service check
+// included) done, its message loop idle, and its start-up timer's hiding done.
+bool WaitForTrayStartUp(Process& tray, HWND trayForm);
+
 // Waits until the file holds a line ending in the text.
 bool WaitForLogLine(const std::string& path, const std::string& text, DWORD timeoutMs = 30000);
 
