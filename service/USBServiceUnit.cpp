@@ -64,7 +64,9 @@ bool RunOnService(const std::string& serviceName, const ServiceStep& step) {
             }
         } // the service handle closes before the manager handle
     }
-    if (outcome.failure) {
+    // Without a log (before the entry sequence made one, after the end released it) the
+    // failure is still reported by the result.
+    if (outcome.failure && Log != nullptr) {
         Log->Error(std::to_string(outcome.failure->code) + " - " + outcome.failure->text);
     }
     return outcome.result;

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "client/FormTray.h"
 #include "client/FormUSBDevicesUnit.h"
 #include "devices/SetupApi.h"
 #include "devices/USBDevicesUnit.h"
@@ -107,6 +108,62 @@ void BM_USBDevicesRefresh(benchmark::State& state) {
                                 .c_str());
     }
 }
+
+// A tray monitor that shows nothing, around the device list above.
+class NoTrayView : public TTrayForm::View {
+public:
+    void SetTimerWarn(bool) override {}
+    void SetTimerStartup(bool) override {}
+    void SetTrayLook(TTrayForm::TrayLook) override {}
+    void RemoveTrayIcon() override {}
+    void ProcessMessages() override {}
+    TFormUSBDevices& CreateDevicesForm() override { return devices; }
+    void CloseDevicesForm() override {}
+    bool DevicesFormShowing() override { return false; }
+    void PrepareDevicesForm() override {}
+    void BringDevicesFormToFront() override {}
+    void ShowDevicesFormModal() override {}
+    TModalResult ShowWarningModal() override { return mrCancel; }
+    void ShowAboutModal() override {}
+    void BringApplicationToFront() override {}
+    void HideWindowAndTaskbarEntry() override {}
+    void Terminate() override {}
+    bool RegisterSessionNotification() override { return false; }
+    void UnregisterSessionNotification() override {}
+    void CreateShutdownBlockReason(const std::string&) override {}
+    void DestroyShutdownBlockReason() override {}
+
+    NoView devicesView;
+    TFormUSBDevices devices{devicesView};
+};
+
+// From the end-session query to its answer: the close query's device check.
+void BM_EndSessionQuery(benchmark::State& state) {
+    const int driveCount = static_cast<int>(state.range(0));
+    platform::SimulatedMachine sim;
+    platform::ScopedMachine installed(sim.machine());
+    BuildMachine(sim, driveCount);
+    NoTrayView view;
+    TTrayForm tray(view);
+    tray.FormCreate(); // the service is not installed: no start, no wait
+    bool refused = false;
+    std::uint64_t queries = 0;
+    const std::uint64_t callsBefore = sim.devices.osCalls;
+    for (auto _ : state) {
+        tray.QueryEndSession();
+        refused = !tray.FormCloseQuery();
+        ++queries;
+    }
+    const std::uint64_t callsPerQuery = (sim.devices.osCalls - callsBefore) / queries;
+    state.counters["os_calls"] = static_cast<double>(callsPerQuery);
+    if (callsPerQuery != ExpectedWindowCalls(driveCount) || refused != (driveCount > 1)) {
+        state.SkipWithError(("OS calls per device check " + std::to_string(callsPerQuery) +
+                             ", expected " + std::to_string(ExpectedWindowCalls(driveCount)))
+                                .c_str());
+    }
+}
+
+BENCHMARK(BM_EndSessionQuery)->Arg(1)->Arg(26)->Unit(benchmark::kMicrosecond);
 
 void BM_RefreshDevices(benchmark::State& state) {
     const int driveCount = static_cast<int>(state.range(0));

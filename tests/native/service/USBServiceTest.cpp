@@ -278,6 +278,9 @@ TEST_F(USBServiceTest, EachOperationOnAServiceThatIsNotInstalledLogs1060) {
     EXPECT_THAT(LogTexts(), ElementsAre(line, "Error nr: 1060", line, "Error nr: 1060", line,
                                         "Error nr: 1060", line, "Error nr: 1060"));
     ExpectAllHandlesClosed();
+
+    Log.reset(); // before the log exists or after it is gone: the result alone tells
+    EXPECT_FALSE(service.QueryState(state));
 }
 
 TEST_F(USBServiceTest, StoppingAStoppedServiceAndStartingARunningOneFailInTheManager) {
