@@ -30,10 +30,7 @@ protected:
         Log = std::make_unique<TLog>("Driveward client");
         Log->LogPath = "C:\\Program Files\\Driveward";
     }
-    ~USBServiceTest() override {
-        Log->LogPath.clear();
-        Log.reset();
-    }
+    ~USBServiceTest() override { Log.reset(); }
     platform::SimulatedService& Installed() { return services().Install("DrivewardService"); }
     SimulatedServiceManager& services() { return sim.serviceManager; }
     // The log's lines without their timestamps; an error line spans two.
