@@ -96,27 +96,21 @@ void TrayIcon::Restore() {
 
 TrayIcon::Event TrayIcon::Decode(WPARAM wParam, LPARAM lParam) const {
     Event event;
+    // The newer format carries the event in the low word and the anchor point in wParam;
+    // the older one carries the mouse message itself, and the point is the cursor's.
+    const UINT message = version4_ ? LOWORD(lParam) : static_cast<UINT>(lParam);
     if (version4_) {
-        // The event in the low word; the anchor point in wParam.
         event.at = {GET_X_LPARAM(wParam), GET_Y_LPARAM(wParam)};
-        switch (LOWORD(lParam)) {
-        case WM_CONTEXTMENU:
-            event.action = Action::ContextMenu;
-            break;
-        case NIN_KEYSELECT:
-        case WM_LBUTTONDBLCLK:
-            event.action = Action::Open;
-            break;
-        default:
-            break;
-        }
-        return event;
+    } else {
+        ::GetCursorPos(&event.at);
     }
-    ::GetCursorPos(&event.at);
-    switch (static_cast<UINT>(lParam)) {
-    case WM_RBUTTONUP:
+    switch (message) {
     case WM_CONTEXTMENU:
-        event.action = Action::ContextMenu;
+    case WM_RBUTTONUP:
+        // Version 4 sends WM_CONTEXTMENU for the right button and the menu key alike.
+        if (message == WM_CONTEXTMENU || !version4_) {
+            event.action = Action::ContextMenu;
+        }
         break;
     case NIN_KEYSELECT:
     case WM_LBUTTONDBLCLK:

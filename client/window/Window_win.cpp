@@ -69,11 +69,11 @@ int Window::Scale(int value96) const {
     return ui::Scale(value96, dpi_);
 }
 
-HFONT Window::Font(const FontSpec& spec) {
-    auto& font = fonts_[spec];
+HFONT Window::Font(const FontSpec& wanted) {
+    auto& font = fonts_[wanted];
     if (font == nullptr) {
-        font = ::CreateFontA(-Scale(spec.pixelHeight), 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL,
-                             FALSE, spec.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET,
+        font = ::CreateFontA(-Scale(wanted.pixelHeight), 0, 0, 0, wanted.bold ? FW_BOLD : FW_NORMAL,
+                             FALSE, wanted.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET,
                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                              DEFAULT_PITCH | FF_DONTCARE, kFontFace);
     }
@@ -81,7 +81,7 @@ HFONT Window::Font(const FontSpec& spec) {
 }
 
 void Window::ReleaseFonts() {
-    for (auto& [spec, font] : fonts_) {
+    for (auto& [wanted, font] : fonts_) {
         if (font != nullptr) {
             ::DeleteObject(font);
         }
@@ -121,8 +121,8 @@ void Window::Place(HWND control, int left, int top, int width, int height) const
 void Window::ApplyDpi(UINT dpi) {
     dpi_ = dpi;
     ReleaseFonts();
-    for (const auto& [control, spec] : controlFonts_) {
-        ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(Font(spec)), TRUE);
+    for (const auto& [control, wanted] : controlFonts_) {
+        ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(Font(wanted)), TRUE);
     }
 }
 

@@ -77,7 +77,7 @@ protected:
     // work area, and lays it out. Called once the controls exist.
     void SetClientSize96(int width, int height);
     void Place(HWND control, int left, int top, int width, int height) const; // in pixels
-    HFONT Font(const FontSpec& spec);
+    HFONT Font(const FontSpec& wanted);
 
     virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     // Places the controls for the current client size and DPI.
