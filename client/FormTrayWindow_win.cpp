@@ -171,8 +171,12 @@ void FormTrayWindow::OnTimer(UINT_PTR id) {
 
 void FormTrayWindow::OnDestroy() {
     form_.FormDestroy();
-    // The device list is owned by the tray form and goes with it.
-    devices_.reset();
+    // The device list is owned by the tray form and its window goes with it. The object
+    // stays until ours goes: when the session ends while the list is shown, its modal
+    // loop is still on the stack below this handler.
+    if (devices_ != nullptr) {
+        devices_->Destroy();
+    }
 }
 
 HICON FormTrayWindow::IconOf(TTrayForm::TrayLook look) {
