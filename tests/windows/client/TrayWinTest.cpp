@@ -11,6 +11,7 @@ namespace {
 
 const char* const kService = "DrivewardService";
 constexpr UINT kTrayCallback = WM_APP + 1;
+constexpr WPARAM kAbout1 = 1;
 constexpr WPARAM kExit1 = 3;
 constexpr WPARAM kDeviceArrival = 0x8000;
 constexpr WPARAM kSessionLock = 7;
@@ -175,6 +176,15 @@ TEST_F(TrayMonitor, TheIconsMenuOpensOnTheShellsRequest) {
     Shot(systray, "tray-icon");
     ::PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
     EXPECT_TRUE(wintest::WaitUntil([menu] { return ::IsWindowVisible(menu) == FALSE; }));
+
+    // About from the menu: outside a helper its links are live (navy, underlined).
+    ::PostMessageA(window, WM_COMMAND, kAbout1, 0);
+    const HWND about = wintest::WaitForWindow(tray.id, "TFormAbout");
+    ASSERT_NE(about, nullptr);
+    ASSERT_TRUE(wintest::WaitUntil([about] { return ::IsWindowVisible(about) != FALSE; }));
+    Shot(about, "tray-about");
+    ::SendMessageA(about, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(wintest::WaitUntil([about] { return !::IsWindow(about); }));
 
     // Exit stops the service on the way out.
     ASSERT_EQ(wintest::ServiceState(kService), static_cast<DWORD>(SERVICE_RUNNING));
