@@ -235,6 +235,14 @@ TEST_F(FormTrayTest, OnlyAMediumCountsButTheReasonCountsEveryListedDrive) {
 
     // A plain close, outside an end-session query, is always allowed.
     EXPECT_TRUE(tray.FormCloseQuery());
+
+    // Two digits: the card reader, E and ten more sticks.
+    for (char letter = 'H'; letter < 'R'; ++letter) {
+        sim.devices.drives[letter] = stick;
+    }
+    view.calls.clear();
+    EXPECT_FALSE(QueryEndSession());
+    EXPECT_EQ(view.calls.front(), "block: There are 12 USB storage device(s) plugged in.");
 }
 
 TEST_F(FormTrayTest, ALockWithAStickGoesToTheServiceOrToTheSessionWhenTheServiceCannot) {
