@@ -7,6 +7,7 @@
 #include "client/window/Dpi_win.h"
 #include "client/window/ErrorDisplay_win.h"
 #include "client/window/MessageLoop_win.h"
+#include "client/window/SystemText_win.h"
 #include "foundation/GetWinVersionInfoUnit.h"
 
 namespace {
@@ -17,18 +18,10 @@ constexpr int kLeft = -400; // off-screen: the window is never meant to be seen
 constexpr std::uint32_t kNotifyForThisSession = 0;
 constexpr DWORD kMessageFilterAllow = 1; // MSGFLT_ALLOW
 
-template <typename Function> Function User32Function(const char* name) {
-    // user32 is imported, so it is loaded from the system folder already.
-    const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
-    return user32 == nullptr ? nullptr
-                             : reinterpret_cast<Function>(
-                                   reinterpret_cast<void*>(::GetProcAddress(user32, name)));
-}
-
 // The small-icon size at the given DPI, where the system can tell it per DPI.
 int SmallIconSize(UINT dpi) {
     using ForDpi = int(WINAPI*)(int, UINT);
-    static const auto forDpi = User32Function<ForDpi>("GetSystemMetricsForDpi");
+    static const auto forDpi = ui::User32Function<ForDpi>("GetSystemMetricsForDpi");
     return forDpi != nullptr ? forDpi(SM_CXSMICON, dpi) : ::GetSystemMetrics(SM_CXSMICON);
 }
 
@@ -36,7 +29,7 @@ int SmallIconSize(UINT dpi) {
 // let through the message filter to reach us.
 void AllowMessageFromExplorer(HWND window, UINT message) {
     using FilterEx = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
-    static const auto filterEx = User32Function<FilterEx>("ChangeWindowMessageFilterEx");
+    static const auto filterEx = ui::User32Function<FilterEx>("ChangeWindowMessageFilterEx");
     if (filterEx != nullptr) {
         filterEx(window, message, kMessageFilterAllow, nullptr);
     }

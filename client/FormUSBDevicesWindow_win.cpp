@@ -9,6 +9,7 @@
 #include "client/FormAboutWindow_win.h"
 #include "client/window/ErrorDisplay_win.h"
 #include "client/window/MessageLoop_win.h"
+#include "client/window/SystemText_win.h"
 #include "foundation/GetWinVersionInfoUnit.h"
 
 namespace {
@@ -33,14 +34,6 @@ constexpr WORD kShowDefault = 10; // SW_SHOWDEFAULT
 HICON TreeIcon(const char* name, int size) {
     return static_cast<HICON>(
         ::LoadImageA(::GetModuleHandleA(nullptr), name, IMAGE_ICON, size, size, 0));
-}
-
-std::wstring Widen(const std::string& text) {
-    std::wstring wide(text.size(), L'\0');
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                             wide.data(), static_cast<int>(wide.size()));
-    wide.resize(static_cast<std::size_t>(length > 0 ? length : 0));
-    return wide;
 }
 
 TDevice* DeviceOf(LPARAM itemData) {
@@ -372,7 +365,7 @@ void FormUSBDevicesWindow::RunExplorer(const std::string& path) {
     const std::wstring explorer = std::wstring(windows) + L"\\explorer.exe";
     std::wstring commandLine = L"\"" + explorer + L"\"";
     if (!path.empty()) {
-        commandLine += L" \"" + Widen(path) + L"\"";
+        commandLine += L" \"" + ui::Widen(path) + L"\"";
     }
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;

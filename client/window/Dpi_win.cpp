@@ -1,18 +1,8 @@
 #include "client/window/Dpi_win.h"
 
+#include "client/window/SystemText_win.h"
+
 namespace ui {
-namespace {
-
-// user32 is imported by the program, so it is already loaded from the system folder;
-// only its newer entry points are looked up by name.
-template <typename Function> Function User32Function(const char* name) {
-    const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
-    return user32 == nullptr ? nullptr
-                             : reinterpret_cast<Function>(
-                                   reinterpret_cast<void*>(::GetProcAddress(user32, name)));
-}
-
-} // namespace
 
 UINT DpiOf(HWND window) {
     using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);

@@ -3,6 +3,8 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
+#include "client/window/SystemText_win.h"
+
 namespace ui {
 namespace {
 
@@ -11,14 +13,6 @@ constexpr UINT kIconId = 1;
 // removed before ours is added.
 constexpr GUID kIconGuid = {
     0x6b1f3c2e, 0x8a47, 0x4d0e, {0x9c, 0x51, 0x2f, 0x7a, 0x13, 0xd4, 0x86, 0xb9}};
-
-std::wstring Widen(const std::string& text) {
-    std::wstring wide(text.size(), L'\0');
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                             wide.data(), static_cast<int>(wide.size()));
-    wide.resize(static_cast<std::size_t>(length > 0 ? length : 0));
-    return wide;
-}
 
 NOTIFYICONDATAW Identity(HWND window, bool byGuid) {
     NOTIFYICONDATAW data = {};
