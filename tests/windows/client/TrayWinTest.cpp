@@ -194,4 +194,23 @@ TEST_F(TrayMonitor, TheIconsMenuOpensOnTheShellsRequest) {
     EXPECT_EQ(Log().back(), "Stopped logging");
 }
 
+TEST_F(TrayMonitor, ALockWithoutTheServiceShowsTheWarningInTheSession) {
+    wintest::UninstallService(kService); // put back below for the tests after this one
+    Plug(kStick);
+    StartTray();
+    ::PostMessageA(window, WM_WTSSESSION_CHANGE, kSessionLock, 0);
+    const HWND warning = wintest::WaitForWindow(tray.id, "TFormUSBWarning");
+    ASSERT_NE(warning, nullptr);
+    ASSERT_TRUE(wintest::WaitUntil([warning] { return ::IsWindowVisible(warning) != FALSE; }));
+    EXPECT_TRUE(::GetWindowLongA(warning, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_TRUE(Logged("Warning screen shown, session locked."));
+    // "Devices" leads to the device list, in the session.
+    ::SendMessageA(wintest::FindChild(warning, "Button", "Devices"), BM_CLICK, 0, 0);
+    const HWND devices = wintest::WaitForWindow(tray.id, "TFormUSBDevices");
+    ASSERT_NE(devices, nullptr);
+    EXPECT_TRUE(wintest::WaitUntil([devices] { return ::IsWindowVisible(devices) != FALSE; }));
+    ::SendMessageA(devices, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(wintest::InstallService(kService, folder + "\\DrivewardService.exe"));
+}
+
 } // namespace
