@@ -18,25 +18,12 @@ void BindHost(HWND window, LPARAM createParams) {
     ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
 }
 
-void RegisterWindowClass(HINSTANCE instance, const char* name, WNDPROC procedure) {
-    WNDCLASSEXA windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = procedure;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = ::LoadIconA(instance, "MAINICON");
-    windowClass.hIconSm = windowClass.hIcon;
-    windowClass.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = name;
-    ::RegisterClassExA(&windowClass);
-}
-
 } // namespace
 
 void Win32ApplicationHost::Initialize() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&controls);
-    RegisterWindowClass(instance_, kApplicationWindowClass, ApplicationWindowProc);
+    ui::RegisterWindowClass(kApplicationWindowClass, ApplicationWindowProc);
     // Zero-sized and centred: it exists for its caption and taskbar entry only.
     const int x = ::GetSystemMetrics(SM_CXSCREEN) / 2;
     const int y = ::GetSystemMetrics(SM_CYSCREEN) / 2;

@@ -11,6 +11,16 @@ namespace {
 
 constexpr const char* kFontFace = "Tahoma";
 
+// The thread's windows that a modal window disables while it is shown.
+BOOL CALLBACK CollectEnabledWindow(HWND window, LPARAM parameter) {
+    if (::IsWindowVisible(window) && ::IsWindowEnabled(window)) {
+        reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
+    }
+    return TRUE;
+}
+
+} // namespace
+
 bool RegisterWindowClass(const char* className, WNDPROC procedure) {
     static std::set<std::string> registered;
     if (registered.count(className) != 0) {
@@ -33,16 +43,6 @@ bool RegisterWindowClass(const char* className, WNDPROC procedure) {
     registered.insert(className);
     return true;
 }
-
-// The thread's windows that a modal window disables while it is shown.
-BOOL CALLBACK CollectEnabledWindow(HWND window, LPARAM parameter) {
-    if (::IsWindowVisible(window) && ::IsWindowEnabled(window)) {
-        reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
-    }
-    return TRUE;
-}
-
-} // namespace
 
 Window::~Window() {
     // Derived windows call Destroy in their own destructor; this is the last resort.

@@ -19,6 +19,10 @@ struct FontSpec {
     auto operator<=>(const FontSpec&) const = default;
 };
 
+// Registers a window class of the program (its icon, the arrow, the button-face
+// background) once per process. A failure writes an error line and returns false.
+bool RegisterWindowClass(const char* className, WNDPROC procedure);
+
 // A top-level window as a C++ object, bound to its handle in WM_NCCREATE. Derived windows
 // handle the messages they care about and pass the rest to this class, which gives them
 // modal showing, timers, stay-on-top, layout at the window's DPI and the exception
