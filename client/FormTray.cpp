@@ -71,6 +71,7 @@ bool TTrayForm::CheckPluggedInDevices() {
     view_.CloseDevicesForm();
     view_.ProcessMessages();
     view_.SetTimerWarn(true);
+    warningPending_ = true;
     return true;
 }
 
@@ -116,6 +117,17 @@ bool TTrayForm::ShowWarningInSession() {
 
 void TTrayForm::TimerWarnTimer() {
     view_.SetTimerWarn(false);
+    warningPending_ = false;
+    // A query that arrives while this decision's window is open sets the reason again
+    // and arms the next decision, which may even run inside this one's window. The
+    // reason belongs to the last of them: it goes when no decision is left running or
+    // waiting, so that it stays while any of their windows is shown.
+    ++decisionsRunning_;
+    Finally done([this] {
+        if (--decisionsRunning_ == 0 && !warningPending_) {
+            view_.DestroyShutdownBlockReason();
+        }
+    });
     bool devicesFollow = false;
     if (sessionLocked_) {
         TServiceState state = kServiceStateBeforeQuery;
@@ -143,7 +155,6 @@ void TTrayForm::TimerWarnTimer() {
     if (devicesFollow) {
         Devices1Click();
     }
-    view_.DestroyShutdownBlockReason();
 }
 
 void TTrayForm::Devices1Click() {

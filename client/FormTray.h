@@ -90,6 +90,8 @@ private:
     bool endSessionRequested_ = false;
     bool sessionLocked_ = false;
     bool sessionNotificationsRegistered_ = false;
+    bool warningPending_ = false; // TimerWarn armed by a device check
+    int decisionsRunning_ = 0;    // warning decisions on the stack, nested ones included
 };
 
 // The start-up service check: the body of a thread class that no second thread ever

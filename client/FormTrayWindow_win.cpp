@@ -223,7 +223,9 @@ void FormTrayWindow::CloseDevicesForm() {
 }
 
 bool FormTrayWindow::DevicesFormShowing() {
-    return devices_ != nullptr && ::IsWindowVisible(devices_->Handle()) != FALSE;
+    // A list whose modal showing is ending (an end-session query closed it) no longer
+    // counts: the next Devices action shows it again rather than bring it to the front.
+    return devices_ != nullptr && devices_->IsShowing();
 }
 
 void FormTrayWindow::PrepareDevicesForm() {

@@ -138,20 +138,12 @@ TModalResult Window::ShowModal() {
     const bool wasModal = modal_;
     modal_ = true;
     modalResult_ = mrNone;
+    // Shown again while a modal window above it had disabled it: it is the one to use now.
+    ::EnableWindow(handle_, TRUE);
     ::ShowWindow(handle_, SW_SHOWNORMAL);
     BringToFront();
-    MSG message;
-    while (modalResult_ == mrNone && ::IsWindow(handle_)) {
-        const BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
-        if (got <= 0) {
-            // The program is asked to end: leave the quit for the main loop.
-            if (got == 0) {
-                ::PostQuitMessage(static_cast<int>(message.wParam));
-            }
-            modalResult_ = mrCancel;
-            break;
-        }
-        DispatchMessageOf(message);
+    if (!RunModalLoop()) {
+        modalResult_ = mrCancel; // the program is asked to end
     }
     // The other windows come back before this one hides, so that activation returns to
     // them rather than to another program.
@@ -165,6 +157,36 @@ TModalResult Window::ShowModal() {
     }
     modal_ = wasModal;
     return modalResult_;
+}
+
+bool Window::RunModalLoop() {
+    // Not GetMessage: a result is often set while a sent message is handled (an
+    // end-session query from another process), and a "process messages" call in that
+    // handler may take the message posted to wake this loop. GetMessage would then wait
+    // for the next posted message, a timer perhaps, and run it inside a loop that has
+    // already ended. Peeking handles the sent messages and comes back, so the result is
+    // seen at once.
+    MSG message;
+    while (modalResult_ == mrNone && ::IsWindow(handle_)) {
+        if (!::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (modalResult_ == mrNone) {
+                ::MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT,
+                                              MWMO_INPUTAVAILABLE);
+            }
+            continue;
+        }
+        if (message.message == WM_QUIT) {
+            // Leave the quit for the main loop.
+            ::PostQuitMessage(static_cast<int>(message.wParam));
+            return false;
+        }
+        DispatchMessageOf(message);
+    }
+    return true;
+}
+
+bool Window::IsShowing() const {
+    return handle_ != nullptr && ::IsWindowVisible(handle_) && !(modal_ && modalResult_ != mrNone);
 }
 
 void Window::Show() {

@@ -60,6 +60,8 @@ public:
     // Ends a modal showing once the current message has been handled.
     void SetModalResult(TModalResult result);
     bool IsModal() const { return modal_; }
+    // Visible, and not closing: a modal showing whose result is set is on its way out.
+    bool IsShowing() const;
 
     void SetStayOnTop(bool stayOnTop);
     void BringToFront();
@@ -93,6 +95,8 @@ protected:
     virtual void OnDestroy() {}
 
 private:
+    // The nested loop of a modal showing; false when a quit message ended it.
+    bool RunModalLoop();
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void ApplyDpi(UINT dpi);
     void ReleaseFonts();

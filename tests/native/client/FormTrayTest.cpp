@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
 
 #include "FakeDevicesView.h"
@@ -40,8 +41,12 @@ public:
     bool timerWarn = false;
     bool registrationSucceeds = true;
     TModalResult warningResult = mrCancel;
-    std::function<void()> whileDevicesShown; // what happens while the list is open
-    std::function<void()> whileStartingUp;
+    // What happens while the list's modal loop runs, in order, one event per turn of the
+    // loop. As the real loop, it ends as soon as the list is closed: a closed list takes
+    // no further events. With none left the user closes the list.
+    std::deque<std::function<void()>> whileDevicesShown;
+    bool devicesClosing = false;             // closed while shown: its loop ends at the next turn
+    std::function<void()> onProcessMessages; // once, at the next "process messages"
 
     void SetTimerWarn(bool armed) override {
         timerWarn = armed;
@@ -58,7 +63,7 @@ public:
     void RemoveTrayIcon() override { calls.push_back("remove icon"); }
     void ProcessMessages() override {
         calls.push_back("process messages");
-        if (auto handle = std::exchange(whileStartingUp, nullptr)) {
+        if (auto handle = std::exchange(onProcessMessages, nullptr)) {
             handle();
         }
     }
@@ -69,18 +74,23 @@ public:
     }
     void CloseDevicesForm() override {
         calls.push_back("close devices form");
-        devicesShowing = false;
+        devicesClosing = devicesShowing;
     }
-    bool DevicesFormShowing() override { return devicesShowing; }
+    bool DevicesFormShowing() override { return devicesShowing && !devicesClosing; }
     void PrepareDevicesForm() override { calls.push_back("devices on top, normal"); }
     void BringDevicesFormToFront() override { calls.push_back("devices to front"); }
     void ShowDevicesFormModal() override {
         calls.push_back("show devices modal");
+        const bool nested = devicesShowing; // shown again while its loop was ending
         devicesShowing = true;
-        if (auto handle = std::exchange(whileDevicesShown, nullptr)) {
-            handle();
+        devicesClosing = false;
+        while (!devicesClosing && !whileDevicesShown.empty()) {
+            auto event = std::move(whileDevicesShown.front());
+            whileDevicesShown.pop_front();
+            event();
         }
-        devicesShowing = false;
+        devicesClosing = nested; // a loop below ends with the result this one set
+        devicesShowing = nested;
         calls.push_back("devices closed");
     }
     TModalResult ShowWarningModal() override {
@@ -182,7 +192,7 @@ TEST_F(FormTrayTest, TheServiceIsStartedAtStartUpOnlyWhenStoppedOrPaused) {
         service().status = SimulatedServiceManager::Status(state);
         FakeTrayView startView;
         bool startedWhileStartingUp = false;
-        startView.whileStartingUp = [&] {
+        startView.onProcessMessages = [&] {
             startedWhileStartingUp = service().status.currentState == kRunning;
         };
         TTrayForm(startView).FormCreate();
@@ -324,29 +334,69 @@ TEST_F(FormTrayTest, BeforeVistaTheWarningWindowLeadsToTheListOnlyOnDevices) {
 TEST_F(FormTrayTest, MessagesWhileTheListIsOpenAreHandledInPlace) {
     Create();
     // A device change refreshes the open list; an end-session query closes it and arms
-    // the timer again; the interrupted decision still removes the block reason.
-    view.whileDevicesShown = [this] {
-        sim.devices.drives.erase('F');
-        tray.DeviceChange(kDeviceRemoveComplete);
-        tray.DeviceChange(0x0007); // DBT_DEVNODES_CHANGED: nothing
-        tray.TrayIcon1DblClick();  // while it is open: to the front
-        EXPECT_FALSE(QueryEndSession());
-    };
+    // the timer again. The interrupted decision ends, but the reason stays for the next.
+    view.whileDevicesShown = {[this] {
+                                  const auto stick = sim.devices.drives.at('F');
+                                  sim.devices.drives.erase('F');
+                                  tray.DeviceChange(kDeviceRemoveComplete);
+                                  tray.DeviceChange(0x0007); // DBT_DEVNODES_CHANGED: nothing
+                                  sim.devices.drives['H'] = stick;
+                                  tray.DeviceChange(kDeviceArrival);
+                                  tray.TrayIcon1DblClick(); // while it is open: to the front
+                              },
+                              [this] { EXPECT_FALSE(QueryEndSession()); },
+                              [] { ADD_FAILURE() << "a closed list took another event"; }};
     QueryEndSession();
     tray.TimerWarnTimer();
     EXPECT_THAT(LogTexts(), Contains("Device change - USB remove or insert. New device count = 1"));
-    EXPECT_THAT(view.calls, Contains("block: There are 1 USB storage device(s) plugged in."));
+    EXPECT_THAT(LogTexts(), Contains("Device change - USB remove or insert. New device count = 2"));
+    EXPECT_EQ(view.devices.DeviceCopies().back()->DriveLetter(), "H");
+    EXPECT_THAT(view.calls, Contains("block: There are 2 USB storage device(s) plugged in."));
     EXPECT_THAT(view.calls, Contains("devices to front"));
+    EXPECT_THAT(view.calls, Not(Contains("unblock")));
+    ASSERT_TRUE(view.timerWarn); // the new decision is pending
+
+    // It fires after the first has returned: the list comes back until the user closes
+    // it, and only then does the reason go.
+    view.whileDevicesShown.clear();
+    view.calls.clear();
+    tray.TimerWarnTimer();
+    EXPECT_THAT(view.calls,
+                ElementsAre("disarm TimerWarn", "application to front", "devices on top, normal",
+                            "show devices modal", "devices closed", "unblock"));
+}
+
+TEST_F(FormTrayTest, RepeatedQueriesKeepTheListAndTheReasonUntilTheUserClosesIt) {
+    Create();
+    // Each round: a query while the list is open, and its decision firing while the
+    // list's loop is still on the stack (a window above it, About say, holds it there).
+    // The list is shown again, not merely brought to the front of a list on its way out.
+    const auto queryAndFire = [this] {
+        EXPECT_FALSE(QueryEndSession());
+        tray.TimerWarnTimer();
+    };
+    view.whileDevicesShown = {queryAndFire, queryAndFire};
+    QueryEndSession();
+    tray.TimerWarnTimer();
     EXPECT_EQ(std::count(view.calls.begin(), view.calls.end(), std::string("show devices modal")),
-              1);
+              3);
+    EXPECT_THAT(view.calls, Not(Contains("devices to front")));
+    EXPECT_EQ(std::count(view.calls.begin(), view.calls.end(), std::string("unblock")), 1);
     EXPECT_EQ(view.calls.back(), "unblock");
-    EXPECT_TRUE(view.timerWarn); // the new decision is pending
+    EXPECT_FALSE(view.timerWarn);
+    EXPECT_FALSE(view.devicesShowing);
 }
 
 TEST_F(FormTrayTest, ExitStopsTheServiceBehindTheShuttingDownIcon) {
     Create();
+    bool runningWhileShuttingDown = false;
+    view.onProcessMessages = [&] {
+        runningWhileShuttingDown = view.calls.end()[-2] == "look shutting down" &&
+                                   service().status.currentState == kRunning;
+    };
     tray.Exit1Click();
     tray.FormDestroy();
+    EXPECT_TRUE(runningWhileShuttingDown);
     EXPECT_THAT(view.calls, ElementsAre("terminate", "unblock", "look shutting down",
                                         "process messages", "remove icon", "unregister"));
     EXPECT_EQ(service().status.currentState, kStopped);

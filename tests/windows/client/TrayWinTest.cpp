@@ -79,6 +79,13 @@ protected:
         return wintest::WaitForExit(wineboot, 60000);
     }
     std::vector<std::string> Log() const { return wintest::LogTexts(ClientLog()); }
+    // The warning decisions taken outside a locked session so far.
+    long Decisions() const {
+        const auto lines = Log();
+        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.rfind("Warning screen shown, session not locked", 0) == 0;
+        });
+    }
     bool Logged(const std::string& text) const {
         const auto lines = Log();
         return std::find(lines.begin(), lines.end(), text) != lines.end();
@@ -108,6 +115,15 @@ TEST_F(TrayMonitor, AStickRefusesTheSessionEndAndTheDeviceListOpens) {
     ASSERT_TRUE(wintest::WaitUntil([devices] { return ::IsWindowVisible(devices) != FALSE; }));
     EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(devices, 104))); // Browse, outside a helper
     Shot(devices, "tray-session-end-refused");
+
+    // Log-offs again while the list is open: each is refused, closes the list and gets
+    // its own decision, which shows the list again. It stays until the user closes it.
+    for (int round = 2; round <= 3; ++round) {
+        EXPECT_EQ(EndSession(), 1);
+        ASSERT_TRUE(wintest::WaitUntil([this, round] { return Decisions() == round; }));
+        ::Sleep(700); // a list on its way out would be gone by now
+        EXPECT_TRUE(::IsWindowVisible(devices)) << "round " << round;
+    }
 
     // The stick goes while the list is still open: the next log-off goes ahead, and the
     // tray monitor ends in order from inside the list's modal loop.
