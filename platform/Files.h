@@ -24,8 +24,9 @@ public:
     // The folder's owner and DACL; nullopt when they cannot be read.
     virtual std::optional<AccessList> FolderAccess(const std::string& path) = 0;
     // Opens the file for appending only, without following a link (creating it when
-    // missing), lets others read but not write while it is open, appends the bytes and
-    // closes it again. A link, or a file with more than one name, is not written: Failed.
+    // missing), shared for reading and writing, appends the bytes in one piece that no
+    // other writer of ours can tear, and closes it again. A link, or a file with more than
+    // one name, is not written: Failed. SharingViolation: another program holds it.
     virtual AppendResult AppendToFile(const std::string& path, const std::string& bytes) = 0;
 };
 

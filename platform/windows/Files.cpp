@@ -58,6 +58,44 @@ bool IsTheNamedFile(HANDLE file, const std::string& path) {
     return Lower(final) == Lower(path);
 }
 
+// The byte that the log's writers lock around each batch, and how long one waits for it.
+constexpr DWORD kAppendLockOffsetHigh = 0x7FFFFFFF;
+constexpr DWORD kAppendLockWaitMs = 2000;
+
+class AppendLock {
+public:
+    explicit AppendLock(HANDLE file) : file_(file) {
+        const DWORD start = ::GetTickCount();
+        for (;;) {
+            OVERLAPPED at = {};
+            at.OffsetHigh = kAppendLockOffsetHigh;
+            if (::LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                             &at)) {
+                held_ = true;
+                return;
+            }
+            if (::GetLastError() != ERROR_LOCK_VIOLATION ||
+                ::GetTickCount() - start >= kAppendLockWaitMs) {
+                return;
+            }
+            ::Sleep(1);
+        }
+    }
+    ~AppendLock() {
+        if (held_) {
+            OVERLAPPED at = {};
+            at.OffsetHigh = kAppendLockOffsetHigh;
+            ::UnlockFileEx(file_, 0, 1, 0, &at);
+        }
+    }
+    AppendLock(const AppendLock&) = delete;
+    AppendLock& operator=(const AppendLock&) = delete;
+
+private:
+    HANDLE file_;
+    bool held_ = false;
+};
+
 } // namespace
 
 bool Win32Files::DirectoryExists(const std::string& path) {
@@ -96,9 +134,12 @@ std::optional<AccessList> Win32Files::FolderAccess(const std::string& path) {
 AppendResult Win32Files::AppendToFile(const std::string& path, const std::string& bytes) {
     // Append-only access: every write lands at the end, also past 4 GiB, with no file
     // pointer to move. The link itself is opened, never what it points to.
+    // Shared for writing: the tray monitor, its helpers and the service append to the
+    // same day's file, often at the same moment, and none of them may lose a line.
     UniqueFileHandle file(
-        ::CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, nullptr,
-                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        ::CreateFileA(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) {
         return ::GetLastError() == ERROR_SHARING_VIOLATION ? AppendResult::SharingViolation
                                                            : AppendResult::Failed;
@@ -111,6 +152,11 @@ AppendResult Win32Files::AppendToFile(const std::string& path, const std::string
         information.nNumberOfLinks != 1 || !IsTheNamedFile(file.get(), path)) {
         return AppendResult::Failed;
     }
+    // Appends of two processes are not atomic everywhere (Wine tears and loses them), so
+    // the batch is written under an exclusive lock of a byte far past the end, which
+    // readers never meet. A writer that holds it too long is not waited for beyond the
+    // bound: the batch then goes without it rather than be lost.
+    const AppendLock lock(file.get());
     std::size_t done = 0;
     while (done < bytes.size()) {
         DWORD written = 0;

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <iterator>
 #include <set>
+#include <vector>
 
 #include "foundation/LogUnit.h"
 #include "foundation/Timestamp.h"
@@ -13,7 +16,12 @@ namespace {
 
 const char* const kWriterSwitch = "--log-writer";
 std::string linkFixture; // a Unix folder with links in it, from the command line
+const char* const kBusySwitch = "--busy-loop";
 constexpr int kLinesPerWriter = 150;
+constexpr int kChildWriters = 3; // and the test itself
+constexpr int kBusyLoops = 2;
+
+void WriteLines(const std::string& folder, const std::string& name);
 
 // What Windows itself shows for the local time in the user's formats.
 std::string WindowsRendering(const SYSTEMTIME& t) {
@@ -146,50 +154,93 @@ TEST_F(LogWinTest, LinksInThePathReceiveNothing) {
     }
 }
 
-TEST_F(LogWinTest, TwoProcessesWritingAtOnceLoseNoLine) {
+TEST_F(LogWinTest, SeveralProcessesWritingAtOnceOnABusyMachineLoseAndTearNoLine) {
     char self[MAX_PATH];
     ::GetModuleFileNameA(nullptr, self, MAX_PATH);
-    const std::string ready = "DrivewardLogWriterReady" + std::to_string(::GetCurrentProcessId());
-    const HANDLE readyEvent = ::CreateEventA(nullptr, TRUE, FALSE, ready.c_str());
-    auto child =
-        wintest::Start(self, std::string(kWriterSwitch) + " \"" + temp.path() + "\" " + ready);
-    ASSERT_NE(child.handle, nullptr);
-    // Start together: the child signals once it is about to write.
-    ASSERT_EQ(::WaitForSingleObject(readyEvent, 30000), WAIT_OBJECT_0);
-    ::CloseHandle(readyEvent);
-    {
-        TLog log("Driveward client");
-        log.LogPath = temp.path();
-        for (int i = 0; i < kLinesPerWriter; ++i) {
-            log.Add("parent " + std::to_string(i));
+    const std::string suffix = std::to_string(::GetCurrentProcessId());
+    // Busy loops beside the writers, so that they are preempted in the middle of a write.
+    const std::string stopName = "DrivewardLogBusyStop" + suffix;
+    const HANDLE stop = ::CreateEventA(nullptr, TRUE, FALSE, stopName.c_str());
+    std::vector<wintest::Process> busy;
+    for (int i = 0; i < kBusyLoops; ++i) {
+        busy.push_back(wintest::Start(self, std::string(kBusySwitch) + " " + stopName));
+    }
+    std::multiset<std::string> expected;
+    for (int round = 0; round < 2; ++round) {
+        const std::string goName = "DrivewardLogGo" + suffix + "_" + std::to_string(round);
+        const HANDLE go = ::CreateEventA(nullptr, TRUE, FALSE, goName.c_str());
+        std::vector<wintest::Process> writers;
+        for (int w = 0; w < kChildWriters; ++w) {
+            const std::string name = "r" + std::to_string(round) + "w" + std::to_string(w);
+            writers.push_back(wintest::Start(self, std::string(kWriterSwitch) + " \"" +
+                                                       temp.path() + "\" " + goName + " " + name));
+            for (int i = 0; i < kLinesPerWriter; ++i) {
+                expected.insert(name + " line " + std::to_string(i));
+            }
         }
-        log.LogPath.clear();
+        ::Sleep(1000); // the writers wait for the go
+        ::SetEvent(go);
+        const std::string parent = "r" + std::to_string(round) + "parent";
+        WriteLines(temp.path(), parent);
+        for (int i = 0; i < kLinesPerWriter; ++i) {
+            expected.insert(parent + " line " + std::to_string(i));
+        }
+        for (auto& writer : writers) {
+            EXPECT_EQ(wintest::WaitForExit(writer, 60000), 0);
+        }
+        ::CloseHandle(go);
     }
-    ASSERT_EQ(wintest::WaitForExit(child), 0);
+    ::SetEvent(stop);
+    for (auto& loop : busy) {
+        wintest::WaitForExit(loop);
+    }
+    ::CloseHandle(stop);
 
-    std::set<std::string> texts;
-    for (const auto& text : wintest::LogTexts(LogFile())) {
-        texts.insert(text);
-    }
-    for (int i = 0; i < kLinesPerWriter; ++i) {
-        EXPECT_TRUE(texts.count("parent " + std::to_string(i))) << "parent " << i;
-        EXPECT_TRUE(texts.count("child " + std::to_string(i))) << "child " << i;
-    }
-    EXPECT_EQ(texts.size(), 2u * kLinesPerWriter);
+    // Every line once, whole: a torn line would show as texts that were never written.
+    const auto texts = wintest::LogTexts(LogFile());
+    const std::multiset<std::string> written(texts.begin(), texts.end());
+    EXPECT_EQ(written.size(), expected.size());
+    std::vector<std::string> missing;
+    std::set_difference(expected.begin(), expected.end(), written.begin(), written.end(),
+                        std::back_inserter(missing));
+    std::vector<std::string> unexpected;
+    std::set_difference(written.begin(), written.end(), expected.begin(), expected.end(),
+                        std::back_inserter(unexpected));
+    EXPECT_TRUE(missing.empty()) << missing.size() << " lost, first: " << missing.front();
+    EXPECT_TRUE(unexpected.empty()) << unexpected.size() << " torn, first: " << unexpected.front();
 }
 
-int RunLogWriter(const std::string& folder, const std::string& readyEventName) {
-    platform::windows::Win32Machine win32;
-    platform::ScopedMachine installed(win32.machine());
+void WriteLines(const std::string& folder, const std::string& name) {
     TLog log("Driveward client");
     log.LogPath = folder;
-    const HANDLE readyEvent = ::OpenEventA(EVENT_MODIFY_STATE, FALSE, readyEventName.c_str());
-    ::SetEvent(readyEvent);
-    ::CloseHandle(readyEvent);
     for (int i = 0; i < kLinesPerWriter; ++i) {
-        log.Add("child " + std::to_string(i));
+        log.Add(name + " line " + std::to_string(i));
     }
-    log.LogPath.clear();
+    log.LogPath.clear(); // "Stopped logging" stays out of the count
+}
+
+int RunLogWriter(const std::string& folder, const std::string& goName, const std::string& name) {
+    platform::windows::Win32Machine win32;
+    platform::ScopedMachine installed(win32.machine());
+    const HANDLE go = ::OpenEventA(SYNCHRONIZE, FALSE, goName.c_str());
+    if (go == nullptr || ::WaitForSingleObject(go, 30000) != WAIT_OBJECT_0) {
+        return 1;
+    }
+    ::CloseHandle(go);
+    WriteLines(folder, name);
+    return 0;
+}
+
+int RunBusyLoop(const std::string& stopName) {
+    const HANDLE stop = ::OpenEventA(SYNCHRONIZE, FALSE, stopName.c_str());
+    const DWORD start = ::GetTickCount();
+    volatile unsigned spin = 0;
+    while (stop != nullptr && ::WaitForSingleObject(stop, 0) == WAIT_TIMEOUT &&
+           ::GetTickCount() - start < 120000) {
+        for (int i = 0; i < 100000; ++i) {
+            spin = spin + 1;
+        }
+    }
     return 0;
 }
 
@@ -197,8 +248,11 @@ int RunLogWriter(const std::string& folder, const std::string& readyEventName) {
 
 // The same executable doubles as the second writer of the two-process test.
 int main(int argc, char** argv) {
-    if (argc == 4 && std::string(argv[1]) == kWriterSwitch) {
-        return RunLogWriter(argv[2], argv[3]);
+    if (argc == 5 && std::string(argv[1]) == kWriterSwitch) {
+        return RunLogWriter(argv[2], argv[3], argv[4]);
+    }
+    if (argc == 3 && std::string(argv[1]) == kBusySwitch) {
+        return RunBusyLoop(argv[2]);
     }
     ::testing::InitGoogleTest(&argc, argv);
     if (argc > 1) {
