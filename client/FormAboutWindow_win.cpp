@@ -121,11 +121,32 @@ void FormAboutWindow::Layout() {
     Place(labelVersion_, 0, Scale(132), Scale(kClientWidth), Scale(19));
     const int width = Scale(kRightEdge - kSmallPrintLeft);
     const int height = Scale(14);
-    Place(labelWebsite_, Scale(kSmallPrintLeft), Scale(205), width, height);
-    Place(labelEMail_, Scale(kSmallPrintLeft), Scale(222), width, height);
+    // A link is as wide as its text, ending at the right edge: a click beside a short
+    // text must not open it (and close the window).
+    for (const auto& [link, top] : {std::pair{labelWebsite_, 205}, std::pair{labelEMail_, 222}}) {
+        const int textWidth = std::min(width, TextWidth(link));
+        Place(link, Scale(kRightEdge) - textWidth, Scale(top), textWidth, height);
+    }
     Place(label3_, Scale(kSmallPrintLeft), Scale(250), width, height);
     Place(label4_, Scale(kSmallPrintLeft), Scale(265), width, height);
     ::InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+int FormAboutWindow::TextWidth(HWND control) {
+    const HDC dc = control != nullptr ? ::GetDC(control) : nullptr;
+    if (dc == nullptr) {
+        return 0;
+    }
+    const auto font = reinterpret_cast<HGDIOBJ>(::SendMessageA(control, WM_GETFONT, 0, 0));
+    const HGDIOBJ previous = ::SelectObject(dc, font);
+    std::string text(static_cast<std::size_t>(::GetWindowTextLengthA(control)) + 1, '\0');
+    text.resize(static_cast<std::size_t>(
+        ::GetWindowTextA(control, text.data(), static_cast<int>(text.size()))));
+    SIZE size = {};
+    ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(control, dc);
+    return size.cx + 1; // the underline's last pixel
 }
 
 void FormAboutWindow::Paint(HDC dc) {

@@ -21,6 +21,8 @@ private:
     void Layout() override;
     void OnCommand(int id, int notification) override;
     void Paint(HDC dc);
+    // The width of the control's text in its font, in pixels.
+    static int TextWidth(HWND control);
     void AddHint(HWND control, const char* hint);
     bool IsLink(HWND control) const { return control == labelWebsite_ || control == labelEMail_; }
 

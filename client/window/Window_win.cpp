@@ -185,6 +185,25 @@ bool Window::RunModalLoop() {
     return true;
 }
 
+bool Window::FocusFirstControl() {
+    HWND target = focus_ != nullptr && ::IsChild(handle_, focus_) && ::IsWindowVisible(focus_) &&
+                          ::IsWindowEnabled(focus_)
+                      ? focus_
+                      : nullptr;
+    for (HWND child = ::GetWindow(handle_, GW_CHILD); target == nullptr && child != nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if ((::GetWindowLongA(child, GWL_STYLE) & WS_TABSTOP) != 0 && ::IsWindowVisible(child) &&
+            ::IsWindowEnabled(child)) {
+            target = child;
+        }
+    }
+    if (target == nullptr) {
+        return false;
+    }
+    ::SetFocus(target);
+    return true;
+}
+
 bool Window::IsShowing() const {
     return handle_ != nullptr && ::IsWindowVisible(handle_) && !(modal_ && modalResult_ != mrNone);
 }
@@ -260,6 +279,27 @@ LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                        suggested->right - suggested->left, suggested->bottom - suggested->top,
                        SWP_NOZORDER | SWP_NOACTIVATE);
         Layout();
+        return 0;
+    }
+    case WM_ACTIVATE:
+        // As a dialog: the keyboard focus goes back to the control that had it, else to
+        // the first in tab order, so that Tab, Space and Enter work without a click.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            const HWND focus = ::GetFocus();
+            if (focus != nullptr && ::IsChild(handle_, focus)) {
+                focus_ = focus;
+            }
+        } else if (HIWORD(wParam) == 0 && FocusFirstControl()) {
+            return 0;
+        }
+        break;
+    case DM_GETDEFID: {
+        // Enter presses the push button that has the focus; no button is the default.
+        const HWND focus = ::GetFocus();
+        if (focus != nullptr && ::IsChild(handle_, focus) &&
+            (::SendMessageA(focus, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON) != 0) {
+            return MAKELRESULT(::GetDlgCtrlID(focus), DC_HASDEFID);
+        }
         return 0;
     }
     case WM_CLOSE:

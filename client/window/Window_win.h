@@ -97,11 +97,15 @@ protected:
 private:
     // The nested loop of a modal showing; false when a quit message ended it.
     bool RunModalLoop();
+    // Gives the keyboard focus to the control that last had it, else to the first tab
+    // stop; false when there is none.
+    bool FocusFirstControl();
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void ApplyDpi(UINT dpi);
     void ReleaseFonts();
 
     HWND handle_ = nullptr;
+    HWND focus_ = nullptr; // the control that had the focus when the window was left
     UINT dpi_ = 96;
     bool modal_ = false;
     bool endsMessageLoop_ = false;

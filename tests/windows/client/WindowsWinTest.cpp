@@ -21,6 +21,7 @@ constexpr int kButtonEject = 105;
 constexpr int kButtonClose = 101;
 constexpr int kButtonRefresh = 102;
 constexpr int kLabelWebsite = 101;
+constexpr int kLabelEMail = 102;
 
 const char* const kScenario = "C:  fixed      476940  120000  SYSTEM\r\n"
                               "E:  stick      980     12.5    BACKUP\r\n"
@@ -67,6 +68,16 @@ protected:
     static bool Enabled(HWND window, int id) {
         return ::IsWindowEnabled(::GetDlgItem(window, id)) != FALSE;
     }
+    // The control that has the keyboard focus in the window's thread.
+    static HWND FocusOf(HWND window) {
+        GUITHREADINFO gui = {};
+        gui.cbSize = sizeof gui;
+        return ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &gui) ? gui.hwndFocus
+                                                                                     : nullptr;
+    }
+    static bool StaysOnTop(HWND window) {
+        return (::GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    }
     static int ClientWidth(HWND window) {
         RECT client;
         ::GetClientRect(window, &client);
@@ -112,7 +123,14 @@ TEST_F(HelperWindows, TheWarningShowsItsMessageAndItsDevicesButtonEndsTheHelper)
     ExpectNoWayOut(warning);
     Shot(warning, "warning-96dpi");
 
-    ::SendMessageA(wintest::FindChild(warning, "Button", "Devices"), BM_CLICK, 0, 0);
+    // The keyboard works at once: the focus is on "Close", Tab moves it to "Devices",
+    // Enter presses the focused button.
+    const HWND close = wintest::FindChild(warning, "Button", "Close");
+    const HWND devices = wintest::FindChild(warning, "Button", "Devices");
+    EXPECT_TRUE(wintest::WaitUntil([&] { return FocusOf(warning) == close; }));
+    ::PostMessageA(close, WM_KEYDOWN, VK_TAB, 0);
+    EXPECT_TRUE(wintest::WaitUntil([&] { return FocusOf(warning) == devices; }));
+    ::PostMessageA(devices, WM_KEYDOWN, VK_RETURN, 0);
     EXPECT_EQ(wintest::WaitForExit(process), 0);
     const auto log = Log();
     const auto asked =
@@ -166,9 +184,14 @@ TEST_F(HelperWindows, TheDeviceListShowsTheSticksEjectsThemAndReportsAVeto) {
     const auto buttons = wintest::Children(veto, "Button");
     ASSERT_EQ(buttons.size(), 1u);
     EXPECT_EQ(::GetDlgCtrlID(buttons[0]), IDOK);
+    // Above the stay-on-top list that it disables, never behind it.
+    EXPECT_EQ(::GetWindow(veto, GW_OWNER), devices);
+    EXPECT_FALSE(::IsWindowEnabled(devices));
     Shot(veto, "eject-veto");
     ::PostMessageA(veto, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(wintest::WaitUntil([veto] { return !::IsWindow(veto); }));
+    EXPECT_TRUE(::IsWindowEnabled(devices));
+    EXPECT_TRUE(StaysOnTop(devices));
     EXPECT_FALSE(Enabled(devices, kButtonEject)); // until the selection changes
     EXPECT_TRUE(Logged("Eject request voor device G"));
 
@@ -201,6 +224,19 @@ TEST_F(HelperWindows, AboutFromTheDeviceListHasInertLinksInAHelper) {
 
     const HWND website = ::GetDlgItem(about, kLabelWebsite);
     ASSERT_NE(website, nullptr);
+    // Each link is as wide as its text and ends at the right margin: a point left of the
+    // text, where the old 170-pixel label reached, is the window's own.
+    for (const int id : {kLabelWebsite, kLabelEMail}) {
+        RECT link;
+        ::GetWindowRect(::GetDlgItem(about, id), &link);
+        ::MapWindowPoints(nullptr, about, reinterpret_cast<POINT*>(&link), 2);
+        RECT client;
+        ::GetClientRect(about, &client);
+        EXPECT_EQ(link.right, client.right - 8) << id;
+        EXPECT_LT(link.right - link.left, 150) << id;
+        const POINT beside = {client.right - 8 - 165, (link.top + link.bottom) / 2};
+        EXPECT_EQ(::ChildWindowFromPoint(about, beside), about) << id;
+    }
     ::SendMessageA(about, WM_COMMAND, MAKEWPARAM(kLabelWebsite, STN_CLICKED),
                    reinterpret_cast<LPARAM>(website));
     ::Sleep(500);
@@ -237,6 +273,16 @@ TEST_F(HelperWindows, ADeviceErrorIsShownWithOnlyOkAndTheListStaysUsable) {
     // once the device answers again fills the list.
     const HWND tree = wintest::FindChild(devices, WC_TREEVIEWA);
     EXPECT_EQ(wintest::TreeTexts(tree).size(), 1u);
+
+    // The same error from a refresh of the list on screen: the box is the list's own, so
+    // it stands above the stay-on-top list that it disables.
+    ::PostMessageA(::GetDlgItem(devices, kButtonRefresh), BM_CLICK, 0, 0);
+    const HWND again = wintest::WaitForWindow(process.id, "#32770");
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(::GetWindow(again, GW_OWNER), devices);
+    ::PostMessageA(again, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(wintest::WaitUntil([again] { return !::IsWindow(again); }));
+    EXPECT_TRUE(StaysOnTop(devices));
     wintest::WriteFile(simulatedFolder + "\\Driveward.devices", kScenario);
     ::SendMessageA(::GetDlgItem(devices, kButtonRefresh), BM_CLICK, 0, 0);
     EXPECT_EQ(wintest::TreeTexts(tree).size(), 4u);
