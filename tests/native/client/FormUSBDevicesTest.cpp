@@ -202,13 +202,10 @@ TEST_F(FormUSBDevicesTest, AHelperRegistersForSessionNotesAndRefreshesOnDeviceCh
 // In the tray monitor's session the tray form refreshes the list on these events; a list
 // that refreshed as well would run each refresh twice.
 TEST_F(FormUSBDevicesTest, OnlyAHelpersListRefreshesItselfOnArrivalAndCompletedRemoval) {
+    // DBT_DEVNODES_CHANGED, _DEVICEQUERYREMOVE, _DEVICEREMOVEPENDING and _CUSTOMEVENT do not.
     const std::pair<std::uint32_t, int> helperRefreshes[] = {
-        {kDeviceArrival, 1}, {kDeviceRemoveComplete, 1},
-        {0x0007, 0}, // DBT_DEVNODES_CHANGED
-        {0x8001, 0}, // DBT_DEVICEQUERYREMOVE
-        {0x8003, 0}, // DBT_DEVICEREMOVEPENDING
-        {0x8006, 0}, // DBT_CUSTOMEVENT
-    };
+        {kDeviceArrival, 1}, {kDeviceRemoveComplete, 1}, {0x0007, 0}, {0x8001, 0}, {0x8003, 0},
+        {0x8006, 0}};
     form.FormCreate();
     for (const bool helper : {true, false}) {
         StartedAsHelper = helper;

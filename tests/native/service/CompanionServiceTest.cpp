@@ -255,9 +255,8 @@ TEST_F(CompanionServiceTest, AnAccessListOpenToOthersRefusesHelpersButStillEndsT
 
     // Each guarded right held by an interactive user, a generic one included, or no
     // DACL at all, or no list read back: refused.
-    for (const std::uint32_t right :
-         {0x10u, 0x20u, 0x100u, 0x2u, 0x40000u, 0x80000u, 0x10000u, 0x10000000u, 0x20000000u,
-          0x40000000u}) {
+    for (const std::uint32_t right : {0x10u, 0x20u, 0x100u, 0x2u, 0x40000u, 0x80000u, 0x10000u,
+                                      0x10000000u, 0x20000000u, 0x40000000u}) {
         platform::AccessList open = restricted;
         open.allowed[2].mask |= right;
         TCompanionService refusing(launcher, kHelper);
