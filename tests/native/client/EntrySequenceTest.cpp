@@ -46,6 +46,9 @@ protected:
         sim.computerName = "PC7";
         sim.fileVersions[sim.moduleFileName] = {0x00010002, 0x00030004};
     }
+    // The sequence sets the process-wide flag and leaves it set, as a process would; the
+    // next test in this process starts from a tray monitor again.
+    ~EntrySequenceTest() override { StartedAsHelper = false; }
     int Run(const std::vector<std::string>& parameters) {
         return RunEntrySequence(host, parameters);
     }

@@ -111,6 +111,7 @@ TEST_F(FormUSBDevicesTest, DebugModeLogsEachDriveBetweenClosingMarkers) {
 }
 
 TEST_F(FormUSBDevicesTest, EjectAimsAtTheDrivesUsbDeviceAndStaysDisabledUntilTheNextSelection) {
+    StartedAsHelper = true; // a helper's list follows the device notifications itself
     form.FormCreate();
     form.EjectCommand(); // nothing selected
     EXPECT_THAT(sim.devices.ejectRequests, IsEmpty());
@@ -118,10 +119,15 @@ TEST_F(FormUSBDevicesTest, EjectAimsAtTheDrivesUsbDeviceAndStaysDisabledUntilThe
     Select("E");
     EXPECT_TRUE(view.ejectEnabled);
     EXPECT_TRUE(form.PopupMenuPopup().ejectEnabled);
+    const int refreshes = view.expansions;
     form.EjectCommand();
     EXPECT_FALSE(view.ejectEnabled);
     EXPECT_THAT(sim.devices.ejectRequests, ElementsAre(std::pair{kStickUsbDevice, true}));
-    EXPECT_THAT(view.Texts().size(), 2u); // the removal notification brings the refresh
+    EXPECT_EQ(view.expansions, refreshes); // the eject leaves the list alone
+    // The stick goes: the removal notification brings the refresh.
+    sim.devices.drives.erase('E');
+    form.DeviceChange(kDeviceRemoveComplete);
+    EXPECT_THAT(view.Texts(), ElementsAre("F: BACKUP (Total: 1024.00 GB / Used: 512.00 GB)"));
 
     sim.devices.vetoedEjections.insert(kUsbHardDiskDevice);
     Select("F");
@@ -159,7 +165,9 @@ TEST_F(FormUSBDevicesTest, BrowseOpensTheDriveRootOutsideAHelperOnly) {
 
 TEST_F(FormUSBDevicesTest, TheDebugCaptionNeverGrowsAndOnlyTheTrayCopyDropsStayOnTop) {
     DebugOn();
-    form.FormCreate();
+    // The first refresh raises: the base caption is saved all the same.
+    sim.devices.enumFault = platform::SimulatedFault{2, 13};
+    EXPECT_THROW(form.FormCreate(), EOSError);
     form.FormShow();
     form.FormShow();
     EXPECT_EQ(view.caption, "Driveward - (Versie: 1.2.1.103)");
@@ -175,24 +183,39 @@ TEST_F(FormUSBDevicesTest, AHelperRegistersForSessionNotesAndRefreshesOnDeviceCh
     form.FormCreate();
     EXPECT_EQ(view.registrations, 1);
     sim.devices.drives.erase('F');
-    form.DeviceChange(0x0007); // DBT_DEVNODES_CHANGED: nothing
-    EXPECT_EQ(view.nodes.size(), 2u);
     form.DeviceChange(kDeviceRemoveComplete);
     EXPECT_THAT(view.Texts(), ElementsAre("E: STICK (Total: 3.75 GB / Used: 3.50 GB)"));
     form.FormDestroy();
     EXPECT_EQ(view.unregistrations, 1);
     EXPECT_THAT(form.DeviceCopies(), IsEmpty());
 
-    // A registration that failed is not undone; outside a helper the tray form refreshes.
-    StartedAsHelper = false;
-    FakeDevicesView trayView;
-    TFormUSBDevices trayForm{trayView};
-    trayForm.FormCreate();
-    sim.devices.drives.erase('E');
-    trayForm.DeviceChange(kDeviceArrival);
-    EXPECT_EQ(trayView.nodes.size(), 1u);
-    trayForm.FormDestroy();
-    EXPECT_EQ(trayView.registrations + trayView.unregistrations, 0);
+    // A registration that failed is not undone.
+    FakeDevicesView refusingView;
+    refusingView.registrationSucceeds = false;
+    TFormUSBDevices refused{refusingView};
+    refused.FormCreate();
+    refused.FormDestroy();
+    EXPECT_EQ(refusingView.registrations, 1);
+    EXPECT_EQ(refusingView.unregistrations, 0);
+}
+
+// In the tray monitor's session the tray form refreshes the list on these events; a list
+// that refreshed as well would run each refresh twice.
+TEST_F(FormUSBDevicesTest, OnlyAHelpersListRefreshesItselfOnArrivalAndCompletedRemoval) {
+    // DBT_DEVNODES_CHANGED, _DEVICEQUERYREMOVE, _DEVICEREMOVEPENDING and _CUSTOMEVENT do not.
+    const std::pair<std::uint32_t, int> helperRefreshes[] = {
+        {kDeviceArrival, 1}, {kDeviceRemoveComplete, 1}, {0x0007, 0}, {0x8001, 0}, {0x8003, 0},
+        {0x8006, 0}};
+    form.FormCreate();
+    for (const bool helper : {true, false}) {
+        StartedAsHelper = helper;
+        for (const auto& [event, refreshes] : helperRefreshes) {
+            const int before = view.expansions;
+            form.DeviceChange(event);
+            EXPECT_EQ(view.expansions - before, helper ? refreshes : 0)
+                << std::hex << event << (helper ? " in a helper" : " in the tray monitor");
+        }
+    }
 }
 
 TEST_F(FormUSBDevicesTest, ARefreshThatRaisesKeepsWhatItCompletedAndStillCleansUp) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 #include <set>
 
@@ -163,7 +164,7 @@ TEST_F(LogTest, NothingGoesThroughALinkOrIntoAFolderOthersMayChange) {
     const AccessEntry system{Trustee::System, 0x1F01FF, "S-1-5-18"};
     const AccessEntry users{Trustee::Other, 0x1200A9, "S-1-5-32-545"}; // read and list
     struct Case {
-        const char* what;
+        std::string what;
         std::set<std::string> links;
         std::optional<platform::AccessList> access; // nullopt: unreadable
         bool written;
@@ -171,7 +172,7 @@ TEST_F(LogTest, NothingGoesThroughALinkOrIntoAFolderOthersMayChange) {
     const auto list = [&](std::vector<AccessEntry> entries, Trustee owner) {
         return std::optional(platform::AccessList{true, std::move(entries), owner, "S-1-5-21-7"});
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"LogPath a link", {"D:\\Logs"}, list({system}, Trustee::System), false},
         {"drive part a link",
          {"D:\\Logs\\Driveward client"},
@@ -184,29 +185,20 @@ TEST_F(LogTest, NothingGoesThroughALinkOrIntoAFolderOthersMayChange) {
         {"users may read", {}, list({system, users}, Trustee::Administrators), true},
         {"our own account owns it", {}, list({system}, Trustee::Self), true},
         {"a user owns it", {}, list({system}, Trustee::Other), false},
-        {"users may add files",
-         {},
-         list({system, {Trustee::Other, 0x2, "S-1-5-32-545"}}, Trustee::System),
-         false},
-        {"users may add folders",
-         {},
-         list({system, {Trustee::Other, 0x4, "S-1-5-11"}}, Trustee::System),
-         false},
-        {"users may delete",
-         {},
-         list({system, {Trustee::Other, 0x10000, "S-1-1-0"}}, Trustee::System),
-         false},
-        {"users may change permissions",
-         {},
-         list({system, {Trustee::Other, 0x40000, "S-1-1-0"}}, Trustee::System),
-         false},
-        {"users hold generic write",
-         {},
-         list({system, {Trustee::Other, 0x40000000, "S-1-1-0"}}, Trustee::System),
-         false},
         {"no DACL", {}, platform::AccessList{false, {}, Trustee::System, "S-1-5-18"}, false},
         {"unreadable", {}, std::nullopt, false},
     };
+    // Users may add a file, add a folder, delete a child, delete, change the permissions
+    // or the owner, or hold generic all or generic write.
+    for (const std::uint32_t right :
+         {0x2u, 0x4u, 0x40u, 0x10000u, 0x40000u, 0x80000u, 0x10000000u, 0x40000000u}) {
+        char what[32];
+        std::snprintf(what, sizeof what, "users hold 0x%X", right);
+        cases.push_back({what,
+                         {},
+                         list({system, {Trustee::Other, right, "S-1-5-32-545"}}, Trustee::System),
+                         false});
+    }
     for (const auto& c : cases) {
         sim.files.clear();
         sim.links = c.links;

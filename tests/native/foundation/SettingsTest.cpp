@@ -77,6 +77,9 @@ TEST_F(SettingsTest, OnlyAnAbsoluteLogPathIsTaken) {
     const std::pair<const char*, const char*> table[] = {
         {"D:\\Logs", "D:\\Logs"},
         {"d:/Logs", "d:/Logs"},
+        {"Z:\\Logs", "Z:\\Logs"},
+        {"z:/Logs", "z:/Logs"},
+        {"A:\\Logs", "A:\\Logs"},
         {"\\\\server\\share\\logs", "\\\\server\\share\\logs"},
         {"  D:\\Logs ", "  D:\\Logs "}, // the log trims it
         {"   ", "C:\\Program Files\\Driveward\\"},

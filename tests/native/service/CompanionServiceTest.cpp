@@ -170,6 +170,16 @@ TEST_F(CompanionServiceTest, AHelperIsShownOnlyInASessionTheSystemReportsLocked)
     launcher.sessionFlags[4] = kLocked;
     service.Control(133);
     EXPECT_THAT(launcher.starts, ElementsAre("1|4"));
+
+    std::vector<std::string> sessionLines;
+    for (const auto& text : LogTexts()) {
+        if (text.rfind("Session ", 0) == 0) {
+            sessionLines.push_back(text);
+        }
+    }
+    EXPECT_THAT(sessionLines,
+                ElementsAre("Session 2 locked.", "Session 3 locked.", "Session 3 locked.",
+                            "Session 2 unlocked.", "Session 3 logged off.", "Session 4 locked."));
 }
 
 TEST_F(CompanionServiceTest, OneHelperPerSessionAndKindAndEachEndsWithItsSession) {
@@ -245,8 +255,8 @@ TEST_F(CompanionServiceTest, AnAccessListOpenToOthersRefusesHelpersButStillEndsT
 
     // Each guarded right held by an interactive user, a generic one included, or no
     // DACL at all, or no list read back: refused.
-    for (const std::uint32_t right :
-         {0x10u, 0x20u, 0x100u, 0x2u, 0x40000u, 0x80000u, 0x10000u, 0x40000000u}) {
+    for (const std::uint32_t right : {0x10u, 0x20u, 0x100u, 0x2u, 0x40000u, 0x80000u, 0x10000u,
+                                      0x10000000u, 0x20000000u, 0x40000000u}) {
         platform::AccessList open = restricted;
         open.allowed[2].mask |= right;
         TCompanionService refusing(launcher, kHelper);
@@ -278,7 +288,7 @@ TEST_F(CompanionServiceTest, AnAccessListOpenToOthersRefusesHelpersButStillEndsT
               texts.end());
     EXPECT_EQ(std::count(texts.begin(), texts.end(),
                          "Error: Refused: the service's access list is not safe."),
-              12);
+              14);
 }
 
 TEST_F(CompanionServiceTest, TheHelperIsTheSiblingNamedByItsFullQuotedPath) {
