@@ -18,10 +18,12 @@ std::optional<std::string> RightsHeldByOthers(const platform::AccessList& list,
 }
 
 std::optional<std::string> FolderOpenToOthers(const platform::AccessList& list) {
-    // Add a file or write, add a folder or append, delete a child, and the standard
-    // rights to delete and to change permissions or owner, generic ones included.
-    constexpr std::uint32_t kChangingRights =
-        0x0002 | 0x0004 | 0x0040 | kDelete | kWriteDac | kWriteOwner | kGenericAll | kGenericWrite;
+    // Add a file or write, add a folder or append, delete a child, change the attributes
+    // (which lets an empty folder become a link), and the standard rights to delete and to
+    // change permissions or owner, generic ones included.
+    constexpr std::uint32_t kChangingRights = 0x0002 | 0x0004 | 0x0040 | kWriteAttributes |
+                                              kDelete | kWriteDac | kWriteOwner | kGenericAll |
+                                              kGenericWrite;
     if (list.owner == platform::Trustee::Other) {
         // An owner may always change the permissions.
         return "its owner is " + list.ownerSid;

@@ -12,7 +12,9 @@ std::optional<std::string> RightsHeldByOthers(const platform::AccessList& list,
 
 // Why a folder is not safe to write a log into when processes of other rights than ours
 // may change it (e.g. "S-1-5-32-545 holds 0x6"): its owner is not SYSTEM, Administrators
-// or our own account, or someone else may add, write, delete or change its permissions.
+// or TrustedInstaller, or someone else may add, write, delete or change its permissions.
+// Not even the user the elevated client runs for: the user's unelevated programs share
+// that account.
 std::optional<std::string> FolderOpenToOthers(const platform::AccessList& list);
 
 // Generic rights as a service or a file maps them: each includes the specific rights of
@@ -20,6 +22,7 @@ std::optional<std::string> FolderOpenToOthers(const platform::AccessList& list);
 inline constexpr std::uint32_t kGenericAll = 0x10000000;
 inline constexpr std::uint32_t kGenericExecute = 0x20000000;
 inline constexpr std::uint32_t kGenericWrite = 0x40000000;
+inline constexpr std::uint32_t kWriteAttributes = 0x00000100;
 inline constexpr std::uint32_t kDelete = 0x00010000;
 inline constexpr std::uint32_t kWriteDac = 0x00040000;
 inline constexpr std::uint32_t kWriteOwner = 0x00080000;

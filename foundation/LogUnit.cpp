@@ -63,45 +63,20 @@ void TLog::Flush() {
     AppendToFile(folder, fileName);
 }
 
-namespace {
-
-// The log is written by SYSTEM and by elevated clients. With LogPath below a folder that
-// users can write to, a folder swapped for a link would make us write wherever it points
-// (a system folder), and a folder that others may change could be swapped at any time.
-// Such a folder gets nothing.
-bool PathHasLink(platform::Files& files, const std::string& path) {
-    // Every part of the path, from the drive or share down; a missing part is no link.
-    const std::size_t start = path.rfind("\\\\", 0) == 0 ? 2 : 0;
-    for (auto slash = path.find('\\', start); slash != std::string::npos;
-         slash = path.find('\\', slash + 1)) {
-        if (slash > 2 && files.IsLink(path.substr(0, slash))) {
-            return true;
-        }
-    }
-    return files.IsLink(path);
-}
-
-bool FolderIsTrusted(platform::Files& files, const std::string& path) {
-    const auto access = files.FolderAccess(path);
-    return access && !FolderOpenToOthers(*access);
-}
-
-} // namespace
-
 void TLog::AppendToFile(std::string folder, const std::string& fileName) {
     auto& machine = platform::CurrentMachine();
     folder = IncludeTrailingBackslash(folder);
     const std::string fullPath = Trim(folder) + Trim(fileName);
-    std::string logFolder = ExtractFilePath(fullPath);
-    logFolder.pop_back();
-    // Links are looked for before any folder is created, so that none is made through
-    // one; the log folder's access list after, be the folder ours or found there.
-    bool safe = !PathHasLink(*machine.files, logFolder);
-    if (safe) {
-        ForceDirectories(*machine.files, folder);
-        safe = FolderIsTrusted(*machine.files, logFolder);
-    }
-    if (!safe) {
+    // The log is written by SYSTEM and by elevated clients. The folder is held open by
+    // handle from its root down, never through a link (a folder swapped for one would
+    // make us write wherever it points, a system folder say), and checked through that
+    // handle before the file is opened relative to it: nothing is created anywhere
+    // before the checks have passed, and nothing can be swapped in between. A folder
+    // that others may change gets nothing.
+    const auto path = SplitFolderPath(ExtractFilePath(fullPath));
+    const auto held = path ? machine.files->OpenFolder(path->root, path->names) : nullptr;
+    const auto access = held ? held->Access() : std::nullopt;
+    if (!access || FolderOpenToOthers(*access)) {
         pending_.clear(); // nothing is written, and nothing piles up
         return;
     }
@@ -111,7 +86,7 @@ void TLog::AppendToFile(std::string folder, const std::string& fileName) {
         bytes += line + "\r\n";
     }
     for (int attempt = 1; attempt <= kLogSharingAttempts; ++attempt) {
-        const auto result = machine.files->AppendToFile(fullPath, bytes);
+        const auto result = held->Append(ExtractFileName(fullPath), bytes);
         if (result != platform::AppendResult::SharingViolation) {
             break;
         }

@@ -1,6 +1,8 @@
 #include "foundation/Paths.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 #include <vector>
 
 std::string IncludeTrailingBackslash(const std::string& path) {
@@ -15,13 +17,75 @@ std::string BackslashSeparators(std::string path) {
     return path;
 }
 
-bool IsAbsolutePath(const std::string& path) {
+namespace {
+
+std::string Upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in any folder, with any extension.
+bool IsDeviceName(const std::string& name) {
+    const std::string base = Upper(name.substr(0, name.find('.')));
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") {
+        return true;
+    }
+    return base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+bool IsPlainName(const std::string& name) {
+    // A name ending in a blank or a dot is one the usual calls cannot reach (they drop
+    // the ending), so it would be another folder than the one the path seems to name.
+    if (name.empty() || name.back() == ' ' || name.back() == '.' || IsDeviceName(name)) {
+        return false;
+    }
+    return std::none_of(name.begin(), name.end(), [](unsigned char c) {
+        return c < ' ' ||
+               std::string_view(":*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos;
+    });
+}
+
+std::vector<std::string> NamesOf(const std::string& path, std::size_t from) {
+    std::vector<std::string> names;
+    while (from < path.size()) {
+        const auto slash = std::min(path.find('\\', from), path.size());
+        if (slash > from) {
+            names.push_back(path.substr(from, slash - from));
+        }
+        from = slash + 1;
+    }
+    return names;
+}
+
+} // namespace
+
+std::optional<FolderPath> SplitFolderPath(const std::string& path) {
     const std::string normal = BackslashSeparators(path);
+    FolderPath split;
     const char letter = static_cast<char>(normal.empty() ? 0 : (normal[0] | 0x20));
-    const bool driveRoot = normal.size() >= 3 && letter >= 'a' && letter <= 'z' &&
-                           normal[1] == ':' && normal[2] == '\\';
-    const bool share = normal.size() >= 3 && normal.rfind("\\\\", 0) == 0 && normal[2] != '\\';
-    return driveRoot || share;
+    if (normal.size() >= 3 && letter >= 'a' && letter <= 'z' && normal[1] == ':' &&
+        normal[2] == '\\') {
+        split.root = normal.substr(0, 2);
+        split.names = NamesOf(normal, 3);
+    } else if (normal.rfind("\\\\", 0) == 0) {
+        // "\\server\share": two plain names; "." and "?" are the device namespaces, and
+        // a share named pipe or mailslot is one more way to name a pipe.
+        std::vector<std::string> names = NamesOf(normal, 2);
+        if (normal.size() < 3 || normal[2] == '\\' || names.size() < 2 || !IsPlainName(names[0]) ||
+            !IsPlainName(names[1]) || Upper(names[1]) == "PIPE" || Upper(names[1]) == "MAILSLOT") {
+            return std::nullopt;
+        }
+        split.root = "\\\\" + names[0] + "\\" + names[1];
+        split.names.assign(names.begin() + 2, names.end());
+    } else {
+        return std::nullopt;
+    }
+    if (!std::all_of(split.names.begin(), split.names.end(), IsPlainName)) {
+        return std::nullopt;
+    }
+    return split;
 }
 
 std::string Trim(const std::string& text) {
@@ -44,40 +108,4 @@ std::string ExtractFilePath(const std::string& path) {
 std::string ExtractFileName(const std::string& path) {
     const auto separator = path.find_last_of("\\:");
     return separator == std::string::npos ? path : path.substr(separator + 1);
-}
-
-namespace {
-
-bool IsRoot(const std::string& folder) {
-    // "C:", "\\server\share" and "" have no parent that could be created.
-    if (folder.empty() || (folder.size() == 2 && folder[1] == ':')) {
-        return true;
-    }
-    if (folder.rfind("\\\\", 0) == 0) {
-        return folder.find('\\', folder.find('\\', 2) + 1) == std::string::npos;
-    }
-    return false;
-}
-
-} // namespace
-
-void ForceDirectories(platform::Files& files, const std::string& folder) {
-    std::string path = folder;
-    while (!path.empty() && path.back() == '\\') {
-        path.pop_back();
-    }
-    // Walk up to the first folder that exists, then create the missing ones top-down.
-    // Each round removes one level, so the walk ends.
-    std::vector<std::string> missing;
-    while (!IsRoot(path) && !files.DirectoryExists(path)) {
-        missing.push_back(path);
-        const auto slash = path.find_last_of('\\');
-        if (slash == std::string::npos) {
-            break;
-        }
-        path.erase(slash);
-    }
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        files.CreateDirectory(*it);
-    }
 }

@@ -1,7 +1,7 @@
 #pragma once
+#include <optional>
 #include <string>
-
-#include "platform/Files.h"
+#include <vector>
 
 // Windows path helpers on 8-bit texts; "\" is the separator.
 std::string IncludeTrailingBackslash(const std::string& path);
@@ -9,10 +9,19 @@ std::string IncludeTrailingBackslash(const std::string& path);
 // The path with every "/" turned into "\": Windows takes both as folder separators.
 std::string BackslashSeparators(std::string path);
 
-// "X:\..." or "\\server\share..." (either separator): a path that names its drive or
-// share. A relative path, or "X:" alone, would depend on the current folder of whoever
-// reads it.
-bool IsAbsolutePath(const std::string& path);
+// A folder path as it is opened: its root ("X:" or "\\server\share") and the names of
+// the folders below it, top down.
+struct FolderPath {
+    std::string root;
+    std::vector<std::string> names;
+};
+
+// Splits "X:\..." or "\\server\share\..." (either separator; empty names between
+// separators are dropped). nullopt for anything else: a relative path, or "X:" alone,
+// would depend on the current folder of whoever reads it; and the device, pipe and
+// mailslot namespaces ("\\.\...", "\\?\...", "\\server\pipe\...", a name such as
+// "CON" or "COM1"), "." and "..", streams and wildcards name no plain folder at all.
+std::optional<FolderPath> SplitFolderPath(const std::string& path);
 
 // Removes leading and trailing blanks and control characters (code 32 and lower).
 std::string Trim(const std::string& text);
@@ -22,6 +31,3 @@ std::string ExtractFilePath(const std::string& path);
 
 // The name part of a path, after its last "\" or ":".
 std::string ExtractFileName(const std::string& path);
-
-// Creates the folder and every missing parent; the outcome is not reported.
-void ForceDirectories(platform::Files& files, const std::string& folder);

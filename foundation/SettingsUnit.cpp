@@ -89,8 +89,8 @@ TSettings::TSettings()
     logPath_ = iniFile_.ReadString(kSection, "LogPath", "");
     // The log is written by SYSTEM and by elevated clients: a relative path (or one of
     // blanks, which would become the drive's root) would land wherever their current
-    // folder happens to be.
-    if (!IsAbsolutePath(Trim(logPath_))) {
+    // folder happens to be, and a device or a pipe would be opened by them.
+    if (!SplitFolderPath(Trim(logPath_))) {
         logPath_ = folder;
     }
 }

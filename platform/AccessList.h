@@ -6,10 +6,9 @@
 
 namespace platform {
 
-// Who an access-control entry names, as far as our checks care. Self is the account this
-// process runs as: it gains nothing by redirecting its own writes (and under Wine every
-// file belongs to it).
-enum class Trustee { System, Administrators, Self, Other };
+// Who an access-control entry names, as far as our checks care: the three that may own
+// and change what SYSTEM and the elevated client write, and everyone else.
+enum class Trustee { System, Administrators, TrustedInstaller, Other };
 
 struct AccessEntry {
     Trustee trustee = Trustee::Other;

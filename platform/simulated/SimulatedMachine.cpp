@@ -11,11 +11,6 @@ constexpr std::uint32_t kErrorNoSuchPrivilege = 1313;
 constexpr std::uint32_t kErrorNotAllAssigned = 1300;
 constexpr std::uint32_t kErrorAlreadyExists = 183;
 
-std::string ParentOf(const std::string& path) {
-    const auto slash = path.find_last_of('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 class SimulatedToken : public TokenHandle {
 public:
     explicit SimulatedToken(int& openCount) : openCount_(openCount) { ++openCount_; }
@@ -59,61 +54,87 @@ void SimulatedMachine::Sleep(std::uint32_t milliseconds) {
     ticks += milliseconds;
 }
 
-bool SimulatedMachine::DirectoryExists(const std::string& path) {
-    return directories.count(path) != 0;
-}
+namespace {
 
-bool SimulatedMachine::CreateDirectory(const std::string& path) {
-    for (const auto& folder : unwritableFolders) {
-        if (path.rfind(folder, 0) == 0) {
-            lastError = kErrorAccessDenied;
-            return false;
+class SimulatedHeldFolder : public HeldFolder {
+public:
+    SimulatedHeldFolder(SimulatedMachine& machine, std::string path)
+        : machine_(machine), path_(std::move(path)) {
+        ++machine_.heldFolders;
+    }
+    ~SimulatedHeldFolder() override { --machine_.heldFolders; }
+
+    std::optional<AccessList> Access() override {
+        if (machine_.unreadableAccess.count(path_) != 0) {
+            return std::nullopt;
         }
+        if (const auto found = machine_.folderAccess.find(path_);
+            found != machine_.folderAccess.end()) {
+            return found->second;
+        }
+        return AccessList{true,
+                          {AccessEntry{Trustee::System, 0x1F01FF, "S-1-5-18"},
+                           AccessEntry{Trustee::Administrators, 0x1F01FF, "S-1-5-32-544"}},
+                          Trustee::Administrators,
+                          "S-1-5-32-544"};
     }
-    if (!DirectoryExists(ParentOf(path)) || DirectoryExists(path)) {
-        lastError = kErrorPathNotFound;
-        return false;
-    }
-    directories.insert(path);
-    return true;
-}
 
-std::optional<AccessList> SimulatedMachine::FolderAccess(const std::string& path) {
-    if (unreadableAccess.count(path) != 0 || !DirectoryExists(path)) {
-        return std::nullopt;
-    }
-    if (const auto found = folderAccess.find(path); found != folderAccess.end()) {
-        return found->second;
-    }
-    return AccessList{true,
-                      {AccessEntry{Trustee::System, 0x1F01FF, "S-1-5-18"},
-                       AccessEntry{Trustee::Administrators, 0x1F01FF, "S-1-5-32-544"}},
-                      Trustee::Administrators,
-                      "S-1-5-32-544"};
-}
-
-AppendResult SimulatedMachine::AppendToFile(const std::string& path, const std::string& bytes) {
-    ++appendAttempts;
-    if (links.count(path) != 0) {
-        return AppendResult::Failed;
-    }
-    if (sharingViolationsLeft > 0) {
-        --sharingViolationsLeft;
-        lastError = kErrorSharingViolation;
-        return AppendResult::SharingViolation;
-    }
-    for (const auto& folder : unwritableFolders) {
-        if (path.rfind(folder, 0) == 0) {
-            lastError = kErrorAccessDenied;
+    AppendResult Append(const std::string& fileName, const std::string& bytes) override {
+        ++machine_.appendAttempts;
+        const std::string path = path_ + "\\" + fileName;
+        if (machine_.links.count(path) != 0) {
             return AppendResult::Failed;
         }
+        if (machine_.sharingViolationsLeft > 0) {
+            --machine_.sharingViolationsLeft;
+            machine_.lastError = kErrorSharingViolation;
+            return AppendResult::SharingViolation;
+        }
+        if (machine_.Unwritable(path)) {
+            machine_.lastError = kErrorAccessDenied;
+            return AppendResult::Failed;
+        }
+        machine_.files[path] += bytes;
+        return AppendResult::Written;
     }
-    if (!DirectoryExists(ParentOf(path))) {
+
+private:
+    SimulatedMachine& machine_;
+    std::string path_;
+};
+
+} // namespace
+
+bool SimulatedMachine::Unwritable(const std::string& path) const {
+    for (const auto& folder : unwritableFolders) {
+        if (path.rfind(folder, 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::unique_ptr<HeldFolder> SimulatedMachine::OpenFolder(const std::string& root,
+                                                         const std::vector<std::string>& names) {
+    if (directories.count(root) == 0) {
         lastError = kErrorPathNotFound;
-        return AppendResult::Failed;
+        return nullptr;
     }
-    files[path] += bytes;
-    return AppendResult::Written;
+    std::string path = root;
+    for (const auto& name : names) {
+        path += "\\" + name;
+        if (links.count(path) != 0) {
+            return nullptr;
+        }
+        if (directories.count(path) == 0) {
+            if (Unwritable(path)) {
+                lastError = kErrorAccessDenied;
+                return nullptr;
+            }
+            directories.insert(path);
+        }
+    }
+    return std::make_unique<SimulatedHeldFolder>(*this, path);
 }
 
 std::vector<std::string> SimulatedMachine::LinesOf(const std::string& path) const {

@@ -48,12 +48,11 @@ public:
     int appendAttempts = 0;
     std::set<std::string> links;                    // folders or files that are links
     std::map<std::string, AccessList> folderAccess; // else SYSTEM and Administrators only
-    std::set<std::string> unreadableAccess;         // FolderAccess fails for these
-    bool DirectoryExists(const std::string& path) override;
-    bool CreateDirectory(const std::string& path) override;
-    bool IsLink(const std::string& path) override { return links.count(path) != 0; }
-    std::optional<AccessList> FolderAccess(const std::string& path) override;
-    AppendResult AppendToFile(const std::string& path, const std::string& bytes) override;
+    std::set<std::string> unreadableAccess;         // Access fails for these
+    int heldFolders = 0;                            // folders held open now
+    std::unique_ptr<HeldFolder> OpenFolder(const std::string& root,
+                                           const std::vector<std::string>& names) override;
+    bool Unwritable(const std::string& path) const;
     std::vector<std::string> LinesOf(const std::string& path) const;
 
     // System facts

@@ -22,6 +22,12 @@ PSID ProcessUser() {
     return read ? reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid : nullptr;
 }
 
+// NT SERVICE\TrustedInstaller, which owns the system's own folders.
+constexpr const char* kTrustedInstallerSid =
+    "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+
+std::string TextOf(PSID sid);
+
 Trustee TrusteeOf(PSID sid) {
     if (::IsWellKnownSid(sid, WinLocalSystemSid)) {
         return Trustee::System;
@@ -29,8 +35,30 @@ Trustee TrusteeOf(PSID sid) {
     if (::IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) {
         return Trustee::Administrators;
     }
+    return TextOf(sid) == kTrustedInstallerSid ? Trustee::TrustedInstaller : Trustee::Other;
+}
+
+// Wine keeps neither owner nor access list: it reports them from the file's Unix mode,
+// with the account it runs as for the owner and the owner's entry, the folders we create
+// with Administrators as owner included. Only there does that account stand for the
+// Administrators that Windows would report. ntdll is the system's own (a known DLL, never
+// taken from elsewhere), and only Wine's exports this name, so on Windows nothing changes.
+bool RunningUnderWine() {
+    static const bool wine = [] {
+        const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+        return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
+
+Trustee TrusteeAsStored(PSID sid) {
+    const Trustee trustee = TrusteeOf(sid);
     const PSID self = ProcessUser();
-    return self != nullptr && ::EqualSid(sid, self) ? Trustee::Self : Trustee::Other;
+    if (trustee == Trustee::Other && RunningUnderWine() && self != nullptr &&
+        ::EqualSid(sid, self)) {
+        return Trustee::Administrators;
+    }
+    return trustee;
 }
 
 std::string TextOf(PSID sid) {
@@ -53,7 +81,7 @@ std::optional<AccessList> ReadAccessList(PSECURITY_DESCRIPTOR descriptor) {
         return std::nullopt;
     }
     if (owner != nullptr) {
-        list.owner = TrusteeOf(owner);
+        list.owner = TrusteeAsStored(owner);
         list.ownerSid = TextOf(owner);
     }
     BOOL present = FALSE;
@@ -77,7 +105,7 @@ std::optional<AccessList> ReadAccessList(PSECURITY_DESCRIPTOR descriptor) {
         if (header->AceType == ACCESS_ALLOWED_ACE_TYPE) {
             auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(raw);
             PSID sid = &ace->SidStart;
-            list.allowed.push_back(AccessEntry{TrusteeOf(sid), ace->Mask, TextOf(sid)});
+            list.allowed.push_back(AccessEntry{TrusteeAsStored(sid), ace->Mask, TextOf(sid)});
         } else if (header->AceType != ACCESS_DENIED_ACE_TYPE) {
             // Object or callback entries may grant access in ways this reader does not
             // follow: count them as granting everything to someone else.

@@ -19,11 +19,8 @@ public:
 
 class Win32Files : public Files {
 public:
-    bool DirectoryExists(const std::string& path) override;
-    bool CreateDirectory(const std::string& path) override;
-    bool IsLink(const std::string& path) override;
-    std::optional<AccessList> FolderAccess(const std::string& path) override;
-    AppendResult AppendToFile(const std::string& path, const std::string& bytes) override;
+    std::unique_ptr<HeldFolder> OpenFolder(const std::string& root,
+                                           const std::vector<std::string>& names) override;
 };
 
 class Win32SystemFacts : public SystemFacts {

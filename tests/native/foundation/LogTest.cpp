@@ -183,15 +183,15 @@ TEST_F(LogTest, NothingGoesThroughALinkOrIntoAFolderOthersMayChange) {
          list({system}, Trustee::System),
          false},
         {"users may read", {}, list({system, users}, Trustee::Administrators), true},
-        {"our own account owns it", {}, list({system}, Trustee::Self), true},
+        {"TrustedInstaller owns it", {}, list({system}, Trustee::TrustedInstaller), true},
         {"a user owns it", {}, list({system}, Trustee::Other), false},
         {"no DACL", {}, platform::AccessList{false, {}, Trustee::System, "S-1-5-18"}, false},
         {"unreadable", {}, std::nullopt, false},
     };
-    // Users may add a file, add a folder, delete a child, delete, change the permissions
-    // or the owner, or hold generic all or generic write.
+    // Users may add a file, add a folder, delete a child, change the attributes, delete,
+    // change the permissions or the owner, or hold generic all or generic write.
     for (const std::uint32_t right :
-         {0x2u, 0x4u, 0x40u, 0x10000u, 0x40000u, 0x80000u, 0x10000000u, 0x40000000u}) {
+         {0x2u, 0x4u, 0x40u, 0x100u, 0x10000u, 0x40000u, 0x80000u, 0x10000000u, 0x40000000u}) {
         char what[32];
         std::snprintf(what, sizeof what, "users hold 0x%X", right);
         cases.push_back({what,
@@ -217,6 +217,17 @@ TEST_F(LogTest, NothingGoesThroughALinkOrIntoAFolderOthersMayChange) {
         EXPECT_EQ(log.PendingLineCount(), 0u) << c.what;
         log.LogPath.clear();
     }
+    // Nothing is opened for a path that names no plain folder, and no folder stays held.
+    for (const char* path : {"\\\\.\\pipe\\logs", "\\\\?\\D:\\Logs", "D:\\Logs\\NUL"}) {
+        sim.directories.insert(folder);
+        TLog log("Driveward client");
+        log.LogPath = path;
+        log.Add("x");
+        EXPECT_TRUE(sim.files.empty()) << path;
+        EXPECT_EQ(sim.directories.count("D:\\Logs\\NUL"), 0u);
+        log.LogPath.clear();
+    }
+    EXPECT_EQ(sim.heldFolders, 0);
     // No folder is created below a link.
     sim.directories.erase(folder);
     sim.links = {"D:\\Logs"};

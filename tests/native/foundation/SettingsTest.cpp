@@ -73,7 +73,7 @@ TEST_F(SettingsTest, AnEmptyLogPathGivesTheExecutablesFolder) {
     EXPECT_FALSE(settings.Debug());
 }
 
-TEST_F(SettingsTest, OnlyAnAbsoluteLogPathIsTaken) {
+TEST_F(SettingsTest, OnlyADrivePathOrAShareIsTakenAsLogPath) {
     const std::pair<const char*, const char*> table[] = {
         {"D:\\Logs", "D:\\Logs"},
         {"d:/Logs", "d:/Logs"},
@@ -89,6 +89,21 @@ TEST_F(SettingsTest, OnlyAnAbsoluteLogPathIsTaken) {
         {"D:", "C:\\Program Files\\Driveward\\"},
         {"D:Logs", "C:\\Program Files\\Driveward\\"},
         {"1:\\Logs", "C:\\Program Files\\Driveward\\"},
+        // No device, pipe or mailslot, no namespace of their own, nothing but folder names.
+        {"\\\\.\\pipe\\logs", "C:\\Program Files\\Driveward\\"},
+        {"//./pipe/logs", "C:\\Program Files\\Driveward\\"},
+        {"\\\\?\\C:\\Logs", "C:\\Program Files\\Driveward\\"},
+        {"\\\\?\\GLOBALROOT\\Device\\Null", "C:\\Program Files\\Driveward\\"},
+        {"\\\\server\\PIPE\\logs", "C:\\Program Files\\Driveward\\"},
+        {"\\\\server\\mailslot\\logs", "C:\\Program Files\\Driveward\\"},
+        {"\\\\server", "C:\\Program Files\\Driveward\\"},
+        {"C:\\Logs\\CON", "C:\\Program Files\\Driveward\\"},
+        {"C:\\Logs\\com1.txt\\x", "C:\\Program Files\\Driveward\\"},
+        {"C:\\Logs:stream", "C:\\Program Files\\Driveward\\"},
+        {"C:\\Logs\\..\\Windows", "C:\\Program Files\\Driveward\\"},
+        {"C:\\Logs.\\x", "C:\\Program Files\\Driveward\\"},
+        {"C:\\Lo*s", "C:\\Program Files\\Driveward\\"},
+        {"C:\\Logs\\COM10\\CONSOLE", "C:\\Logs\\COM10\\CONSOLE"},
     };
     for (const auto& [written, taken] : table) {
         Set("LogPath", written);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 #include <set>
 #include <vector>
@@ -152,6 +153,61 @@ TEST_F(LogWinTest, LinksInThePathReceiveNothing) {
         EXPECT_EQ(names, (std::vector<std::string>{".", "..", "target.txt"})) << target;
         EXPECT_EQ(wintest::ReadFile(root + target + "\\target.txt"), "untouched\n") << target;
     }
+}
+
+// While the log writes, the log folder is swapped for a link to another folder and back,
+// over and over, as a user could do below a LogPath that users may change. The swapping is
+// done on the Unix side (scripts/log-links.sh): Wine cannot move a link itself.
+TEST_F(LogWinTest, AFolderSwappedForALinkInALoopReceivesNothingThroughIt) {
+    if (linkFixture.empty()) {
+        GTEST_SKIP() << "no link fixture given";
+    }
+    const std::string root = wintest::WindowsPath(linkFixture);
+    wintest::WriteFile(root + "\\go", "");
+    {
+        TLog log("Driveward client");
+        log.LogPath = root + "\\swap";
+        for (int i = 0; i < 2000; ++i) {
+            log.Add("line " + std::to_string(i));
+        }
+        log.LogPath.clear();
+    }
+    wintest::WriteFile(root + "\\stop", "");
+    ASSERT_TRUE(wintest::WaitUntil([&] {
+        return ::GetFileAttributesA((root + "\\swaps").c_str()) != INVALID_FILE_ATTRIBUTES;
+    }));
+    EXPECT_GT(std::atoi(wintest::ReadFile(root + "\\swaps").c_str()), 0);
+    WIN32_FIND_DATAA found;
+    const HANDLE search = ::FindFirstFileA((root + "\\elsewhere4\\*").c_str(), &found);
+    std::vector<std::string> names;
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            names.push_back(found.cFileName);
+        } while (::FindNextFileA(search, &found));
+        ::FindClose(search);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "target.txt"}));
+}
+
+// A pipe named as LogPath: whoever serves it could act as the writer (SYSTEM) once we
+// connect. The log never even opens it.
+TEST_F(LogWinTest, APipeNamedAsLogPathSeesNoClient) {
+    const std::string name =
+        "\\\\.\\pipe\\driveward-log-" + std::to_string(::GetCurrentProcessId());
+    const HANDLE pipe = ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                           PIPE_TYPE_BYTE | PIPE_NOWAIT, 1, 4096, 4096, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    for (const std::string& logPath : {name, "\\\\?\\pipe\\" + name.substr(9), name + "\\logs"}) {
+        TLog log("Driveward client");
+        log.LogPath = logPath;
+        log.Add("never");
+        log.LogPath.clear();
+    }
+    // Listening still: no client has connected, not even for a moment.
+    EXPECT_FALSE(::ConnectNamedPipe(pipe, nullptr));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_PIPE_LISTENING));
+    ::CloseHandle(pipe);
 }
 
 TEST_F(LogWinTest, SeveralProcessesWritingAtOnceOnABusyMachineLoseAndTearNoLine) {
