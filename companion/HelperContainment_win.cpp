@@ -94,9 +94,8 @@ std::optional<SystemFailure> OwnedBySystemAlone(HANDLE token, WellKnownSid& syst
         ::GetLastError() != ERROR_INVALID_FUNCTION) {
         return FailureOf("SetTokenInformation (owner)");
     }
-    const DWORD aclSize =
-        sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
-        ::GetLengthSid(system.get()) + (userIsSystem ? 0 : ::GetLengthSid(user));
+    const DWORD aclSize = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
+                          ::GetLengthSid(system.get()) + (userIsSystem ? 0 : ::GetLengthSid(user));
     std::vector<unsigned char> aclBuffer(aclSize);
     auto* acl = reinterpret_cast<PACL>(aclBuffer.data());
     if (!::InitializeAcl(acl, aclSize, ACL_REVISION) ||
@@ -140,7 +139,6 @@ std::optional<TokenContents> ReadBack(HANDLE token) {
     }
     return contents;
 }
-
 
 // Attribute numbers and values of newer SDKs, given here so that the build does not
 // depend on the headers' age; the system says at run time whether it knows them.

@@ -43,7 +43,6 @@ private:
     std::wstring helperPath_;
     std::vector<Helper> helpers_;
     bool lockStateReported_ = false; // asked once, when the service starts
-
 };
 
 // The full path of the running executable in UTF-16, however long; empty on failure.

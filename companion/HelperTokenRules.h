@@ -18,7 +18,7 @@ struct TokenContents {
 
 inline constexpr const char* kAdministratorsSid = "S-1-5-32-544";
 inline constexpr const char* kChangeNotifyPrivilege = "SeChangeNotifyPrivilege";
-inline constexpr std::uint32_t kGroupEnabled = 0x00000004;     // SE_GROUP_ENABLED
+inline constexpr std::uint32_t kGroupEnabled = 0x00000004;        // SE_GROUP_ENABLED
 inline constexpr std::uint32_t kGroupUseForDenyOnly = 0x00000010; // SE_GROUP_USE_FOR_DENY_ONLY
 
 // Why a helper must not be started with this token (e.g. "S-1-5-32-544 is not deny-only

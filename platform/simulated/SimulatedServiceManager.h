@@ -61,8 +61,8 @@ public:
     int openManagerHandles = 0;
     int openServiceHandles = 0;
     // Every call in order, by its Windows name less the A, with the rights asked:
-    // "OpenSCManager 1", "OpenService DrivewardService 100", "StartService", "ControlService 133", "QueryServiceStatus",
-    // "CloseServiceHandle service", "CloseServiceHandle manager".
+    // "OpenSCManager 1", "OpenService DrivewardService 100", "StartService", "ControlService 133",
+    // "QueryServiceStatus", "CloseServiceHandle service", "CloseServiceHandle manager".
     std::vector<std::string> calls;
 
     // Installs a service, stopped, with the given scripts.

@@ -323,9 +323,9 @@ TEST(HelperTokenRulesTest, OnlyDenyOnlyAdministratorsAndChangeNotifyPass) {
         {0x10, {kChangeNotifyPrivilege, "SeDebugPrivilege"}, "it holds SeDebugPrivilege"},
         {0x10, {"SeTcbPrivilege"}, "it holds SeTcbPrivilege"}};
     for (const auto& c : cases) {
-        EXPECT_EQ(HelperTokenRefusal({{everyone, {kAdministratorsSid, c.administrators}},
-                                      c.privileges}),
-                  c.refusal);
+        EXPECT_EQ(
+            HelperTokenRefusal({{everyone, {kAdministratorsSid, c.administrators}}, c.privileges}),
+            c.refusal);
     }
 }
 

@@ -169,8 +169,10 @@ TEST_F(USBServiceTest, EachOperationAsksOnlyForTheRightsItUses) {
         const char* serviceRights;
         bool interactiveUserGetsThrough;
     };
-    const Case cases[] = {
-        {"send", "100", false}, {"query", "4", true}, {"start", "14", false}, {"stop", "24", false}};
+    const Case cases[] = {{"send", "100", false},
+                          {"query", "4", true},
+                          {"start", "14", false},
+                          {"stop", "24", false}};
     struct Caller {
         const char* name;
         std::uint32_t managerRights;

@@ -49,7 +49,8 @@ std::string TokenRecord() {
     std::string record;
     auto buffer = TokenInformation(token, TokenUser);
     if (!buffer.empty()) {
-        record += "user " + SidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid) + "\r\n";
+        record +=
+            "user " + SidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid) + "\r\n";
     }
     buffer = TokenInformation(token, TokenOwner);
     if (!buffer.empty()) {
@@ -70,10 +71,10 @@ std::string TokenRecord() {
             LUID luid = privileges->Privileges[i].Luid;
             char name[128];
             DWORD length = sizeof name;
-            record += "privilege " +
-                      (::LookupPrivilegeNameA(nullptr, &luid, name, &length) ? std::string(name)
-                                                                              : "?") +
-                      "\r\n";
+            record +=
+                "privilege " +
+                (::LookupPrivilegeNameA(nullptr, &luid, name, &length) ? std::string(name) : "?") +
+                "\r\n";
         }
     }
     ::CloseHandle(token);
@@ -97,7 +98,8 @@ int wmain(int argc, wchar_t** /*argv*/) {
         return 0;
     }
     const std::wstring self = OwnPath();
-    WriteBeside(self, L"stand-in-token.txt", TokenRecord()); // before the IDs: the test waits for those
+    WriteBeside(self, L"stand-in-token.txt",
+                TokenRecord()); // before the IDs: the test waits for those
     std::wstring commandLine = L"\"" + self + L"\" child of-helper";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
