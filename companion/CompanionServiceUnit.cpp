@@ -118,9 +118,17 @@ std::optional<std::uint32_t> TCompanionService::TargetSession() {
         }
     }
     // The service may have started after the lock, or the system sends no notifications
-    // (Wine): the console's session, but only when the system does not say it is unlocked.
+    // (Wine): the console's session when the system reports it locked. A state that cannot
+    // be read counts as locked only where the system cannot report one at all (before
+    // Windows 7); elsewhere a failed query must not put a SYSTEM window on a session that
+    // may be in use.
     const std::uint32_t console = launcher_.ActiveConsoleSessionId();
-    if (console != kNoSession && LockState(console) != SessionLock::Unlocked) {
+    if (console == kNoSession) {
+        return std::nullopt;
+    }
+    const SessionLock state = LockState(console);
+    if (state == SessionLock::Locked ||
+        (state == SessionLock::Unknown && !launcher_.LockStateReported())) {
         return console;
     }
     return std::nullopt;

@@ -56,8 +56,12 @@ public:
     // The sessions in which a helper of ours still runs.
     virtual std::vector<std::uint32_t> HelperSessions() = 0;
     // The session's WTSINFOEX SessionFlags as the system gives them; nullopt when the
-    // system cannot say (older systems, Wine).
+    // system cannot say (older systems, Wine, or a failed query).
     virtual std::optional<std::int32_t> SessionFlags(std::uint32_t sessionId) = 0;
+    // Whether the system reports sessions' lock state at all (Windows 7 and later): it
+    // answered the query for the service's own session when the service started. Where it
+    // does, a session whose state cannot be read is not taken for a locked one.
+    virtual bool LockStateReported() = 0;
     virtual std::uint32_t ActiveConsoleSessionId() = 0;
 };
 
@@ -95,8 +99,8 @@ public:
     void Stopping();
 
     // The session a helper may be shown in: the most recently locked one that the system
-    // reports locked, else the console's when the system reports it locked or cannot say;
-    // nullopt when no session is locked.
+    // reports locked, else the console's when the system reports it locked, or when the
+    // system cannot report lock state at all; nullopt when no session is locked.
     std::optional<std::uint32_t> TargetSession();
     const std::string& HelperPath() const { return helperPath_; }
 

@@ -8,6 +8,17 @@
 #include "companion/CompanionServiceUnit.h"
 #include "platform/windows/UniqueHandle.h"
 
+// A primary SYSTEM token for the helper in the session, made by the system's
+// restricted-token call: Administrators deny-only, every privilege but change-notify
+// removed, owner and default access list SYSTEM alone; the user (SYSTEM) and the
+// integrity level as the service's, so that the secure desktop still admits the helper.
+// Read back before it is handed out: a token that still holds more is a failure.
+std::optional<SystemFailure> CreateHelperToken(DWORD sessionId,
+                                               platform::windows::UniqueKernelHandle& token);
+// What CreateHelperToken guarantees, for the log.
+inline constexpr const char* kHelperTokenDescription =
+    "Administrators deny-only, no privilege but change-notify";
+
 // The job that holds one helper: one active process, no breakaway, killed when the
 // service's handle closes (also when the service dies), ended on an unhandled exception,
 // and the UI limits (other processes' handles, desktops, exiting Windows, global atoms,

@@ -10,90 +10,8 @@ namespace {
 
 using platform::windows::UniqueKernelHandle;
 
-// The one privilege a helper keeps: without it, every path lookup through a folder the
-// token may not list would fail. Everything else (debug, take ownership, load driver,
-// backup, restore, TCB...) would hand whoever sits at the locked keyboard the machine.
-constexpr const char* kHelperPrivilege = SE_CHANGE_NOTIFY_NAME;
-
-constexpr DWORD kHelperTokenAccess = TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY |
-                                     TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID |
-                                     TOKEN_ADJUST_PRIVILEGES;
-
 SystemFailure FailureOf(const char* call) {
     return SystemFailure{call, ::GetLastError()};
-}
-
-std::vector<unsigned char> PrivilegesOf(HANDLE token) {
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
-    if (size == 0 || !::GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size)) {
-        return {};
-    }
-    return buffer;
-}
-
-// Removes (not merely disables: a disabled privilege can be switched on again by the
-// process that holds it) every privilege but kHelperPrivilege, then reads the token back
-// to be sure: a helper is never started with more.
-std::optional<SystemFailure> StripPrivileges(HANDLE token) {
-    LUID keep;
-    if (!::LookupPrivilegeValueA(nullptr, kHelperPrivilege, &keep)) {
-        return FailureOf("LookupPrivilegeValue");
-    }
-    std::vector<unsigned char> buffer = PrivilegesOf(token);
-    if (buffer.empty()) {
-        return FailureOf("GetTokenInformation");
-    }
-    auto* privileges = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer.data());
-    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
-        LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
-        const bool kept =
-            entry.Luid.LowPart == keep.LowPart && entry.Luid.HighPart == keep.HighPart;
-        // Only the documented attribute bits go back in; the kept privilege stays on.
-        entry.Attributes = kept ? SE_PRIVILEGE_ENABLED : SE_PRIVILEGE_REMOVED;
-    }
-    ::SetLastError(ERROR_SUCCESS);
-    if (!::AdjustTokenPrivileges(token, FALSE, privileges, 0, nullptr, nullptr) ||
-        ::GetLastError() != ERROR_SUCCESS) {
-        return FailureOf("AdjustTokenPrivileges");
-    }
-    buffer = PrivilegesOf(token);
-    if (buffer.empty()) {
-        return FailureOf("GetTokenInformation");
-    }
-    privileges = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer.data());
-    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
-        const LUID& luid = privileges->Privileges[i].Luid;
-        if (luid.LowPart != keep.LowPart || luid.HighPart != keep.HighPart) {
-            return SystemFailure{"Removing the helper's privileges", ERROR_PRIVILEGE_NOT_HELD};
-        }
-    }
-    return std::nullopt;
-}
-
-// A primary SYSTEM token for the helper, in the target session, with no privilege but
-// kHelperPrivilege.
-std::optional<SystemFailure> HelperToken(DWORD sessionId, UniqueKernelHandle& result) {
-    HANDLE raw = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &raw)) {
-        return FailureOf("OpenProcessToken");
-    }
-    const UniqueKernelHandle own(raw);
-    raw = nullptr;
-    if (!::DuplicateTokenEx(own.get(), kHelperTokenAccess, nullptr, SecurityIdentification,
-                            TokenPrimary, &raw)) {
-        return FailureOf("DuplicateTokenEx");
-    }
-    UniqueKernelHandle duplicate(raw);
-    if (auto failure = StripPrivileges(duplicate.get())) {
-        return failure;
-    }
-    if (!::SetTokenInformation(duplicate.get(), TokenSessionId, &sessionId, sizeof sessionId)) {
-        return FailureOf("SetTokenInformation");
-    }
-    result = std::move(duplicate);
-    return std::nullopt;
 }
 
 std::wstring FolderOf(const std::wstring& path) {
@@ -144,13 +62,21 @@ std::wstring HelperPathBesideWide(const std::wstring& executablePath) {
 }
 
 Win32HelperLauncher::Win32HelperLauncher(std::wstring helperPath)
-    : helperPath_(std::move(helperPath)) {}
+    : helperPath_(std::move(helperPath)) {
+    // Once, at the start: a system that answers for the service's own session or the
+    // console's knows the query (Windows 7 and later), and a later failure for some session
+    // is then no reason to take it for locked. Older systems and Wine answer neither.
+    DWORD own = 0;
+    lockStateReported_ =
+        (::ProcessIdToSessionId(::GetCurrentProcessId(), &own) && SessionFlags(own)) ||
+        SessionFlags(ActiveConsoleSessionId());
+}
 
 HelperStart Win32HelperLauncher::StartHelper(const std::string& parameter,
                                              std::uint32_t sessionId) {
     ForgetEndedHelpers();
     UniqueKernelHandle token;
-    if (auto failure = HelperToken(sessionId, token)) {
+    if (auto failure = CreateHelperToken(sessionId, token)) {
         return HelperStart{failure, 0, ""};
     }
     UniqueKernelHandle job;
@@ -195,7 +121,7 @@ HelperStart Win32HelperLauncher::StartHelper(const std::string& parameter,
         Helper{std::move(job), std::move(process), created.dwProcessId, parameter, sessionId});
     return HelperStart{std::nullopt, created.dwProcessId,
                        "job of one process, killed with the service, UI limits" +
-                           attributes.applied()};
+                           attributes.applied() + ", " + kHelperTokenDescription};
 }
 
 std::vector<HelperEnd> Win32HelperLauncher::EndHelpers(std::optional<std::uint32_t> sessionId) {

@@ -28,6 +28,7 @@ public:
     std::vector<std::uint32_t> HelperSessions() override;
     std::optional<std::int32_t> SessionFlags(std::uint32_t sessionId) override;
     std::uint32_t ActiveConsoleSessionId() override;
+    bool LockStateReported() override { return lockStateReported_; }
 
 private:
     struct Helper {
@@ -41,6 +42,7 @@ private:
 
     std::wstring helperPath_;
     std::vector<Helper> helpers_;
+    bool lockStateReported_ = false; // asked once, when the service starts
 };
 
 // The full path of the running executable in UTF-16, however long; empty on failure.

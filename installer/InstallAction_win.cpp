@@ -22,6 +22,7 @@
 #include <string>
 
 #include "installer/InstallTexts.h"
+#include "platform/windows/SafeDllSearch.h"
 #include "platform/windows/UniqueHandle.h"
 
 namespace {
@@ -63,7 +64,8 @@ private:
 };
 
 int Fail(const char* step, HRESULT result) {
-    // msiexec's log keeps the exit code; the text helps someone running it by hand.
+    // msiexec's log keeps the exit code; the text helps someone running it by hand with
+    // its error output redirected (a GUI program has no console of its own).
     std::fprintf(stderr, "DrivewardInstallAction: %s failed: 0x%08lX\n", step,
                  static_cast<unsigned long>(result));
     return 1;
@@ -196,6 +198,9 @@ std::wstring AfterProgramName(const std::wstring& line) {
 // The command is the first word; its values follow in quotes (installer::QuotedArguments),
 // since msiexec passes "D:\Logs\" as it stands.
 int wmain() {
+    // Before anything loads a DLL: COM and the task scheduler load theirs by name, and this
+    // program runs as SYSTEM from a temporary folder.
+    UseSafeDllSearch();
     const ComScope com;
     if (FAILED(com.result())) {
         return Fail("CoInitializeEx", com.result());

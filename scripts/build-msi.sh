@@ -25,7 +25,11 @@ q() { msibuild "$output" -q "$1"; }
 q "UPDATE \`File\` SET \`Version\` = '$version' WHERE \`File\` = 'ClientExe'"
 q "UPDATE \`File\` SET \`Version\` = '$version' WHERE \`File\` = 'ServiceExe'"
 
-q "UPDATE \`Property\` SET \`Value\` = 'DEBUG;LOGPATH;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' WHERE \`Property\` = 'SecureCustomProperties'"
+# Only the upgrade's own properties cross into the elevated part of an installation. DEBUG
+# and LOGPATH are not listed: a user who is not an administrator must not pass them into
+# an elevated (for example advertised) installation, where the custom action writes them
+# as SYSTEM. An administrator's own elevated msiexec still passes them.
+q "UPDATE \`Property\` SET \`Value\` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' WHERE \`Property\` = 'SecureCustomProperties'"
 
 # The INI files are written by a custom action (below) at the first installation and kept
 # by every upgrade; they go when Driveward.exe's component goes (2: on removal).

@@ -11,8 +11,14 @@
 
 namespace {
 
-constexpr std::uint32_t kScManagerAllAccess = 0xF003F;
-constexpr std::uint32_t kServiceAllAccess = 0xF01FF;
+// Only the rights each operation uses: anything more (all access asks for the right to
+// create services, to reconfigure, to change permissions) is granted to Administrators
+// alone, and a helper that runs without them must still be able to send its code.
+constexpr std::uint32_t kScManagerConnect = 0x0001;
+constexpr std::uint32_t kServiceQueryStatus = 0x0004;
+constexpr std::uint32_t kServiceStart = 0x0010;
+constexpr std::uint32_t kServiceStop = 0x0020;
+constexpr std::uint32_t kServiceUserDefinedControl = 0x0100;
 constexpr std::uint32_t kControlStop = 1;
 constexpr std::uint32_t kStateStopped = 1;
 constexpr std::uint32_t kStateRunning = 4;
@@ -47,16 +53,17 @@ using ServiceStep = std::function<Outcome(platform::ServiceManager&, platform::S
 
 // The frame every operation shares: open the manager, then the service, do the step,
 // close the service, then the manager, and only then write the one error line.
-bool RunOnService(const std::string& serviceName, const ServiceStep& step) {
+bool RunOnService(const std::string& serviceName, std::uint32_t serviceAccess,
+                  const ServiceStep& step) {
     Outcome outcome;
     auto& manager = *platform::CurrentMachine().serviceManager;
     {
-        const auto managerHandle = manager.OpenSCManagerA(kScManagerAllAccess);
+        const auto managerHandle = manager.OpenSCManagerA(kScManagerConnect);
         if (!managerHandle) {
             outcome = Failed(kOpenSCManagerFailed);
         } else {
             const auto serviceHandle =
-                manager.OpenServiceA(*managerHandle, serviceName, kServiceAllAccess);
+                manager.OpenServiceA(*managerHandle, serviceName, serviceAccess);
             if (!serviceHandle) {
                 outcome = Failed(kOpenServiceFailed);
             } else {
@@ -111,7 +118,7 @@ TUSBService::TUSBService(std::string serviceName, std::uint32_t waitBoundMs)
     : ServiceName(std::move(serviceName)), waitBoundMs_(waitBoundMs) {}
 
 bool TUSBService::SendControlCode(std::uint32_t aControlCode) {
-    return RunOnService(ServiceName,
+    return RunOnService(ServiceName, kServiceUserDefinedControl,
                         [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
                             platform::ServiceStatus status; // the service's answer is not used
                             if (!manager.ControlService(service, aControlCode, status)) {
@@ -123,7 +130,8 @@ bool TUSBService::SendControlCode(std::uint32_t aControlCode) {
 
 bool TUSBService::QueryState(TServiceState& aState) {
     return RunOnService(
-        ServiceName, [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
+        ServiceName, kServiceQueryStatus,
+        [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
             platform::ServiceStatus status;
             if (!manager.QueryServiceStatus(service, status)) {
                 return Failed(kQueryServiceStatusFailed);
@@ -136,7 +144,8 @@ bool TUSBService::QueryState(TServiceState& aState) {
 }
 
 bool TUSBService::StartAndWait() {
-    return RunOnService(ServiceName,
+    // Query status for the wait that follows the start.
+    return RunOnService(ServiceName, kServiceStart | kServiceQueryStatus,
                         [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
                             if (!manager.StartServiceA(service)) {
                                 return Failed(kStartServiceFailed);
@@ -146,7 +155,7 @@ bool TUSBService::StartAndWait() {
 }
 
 bool TUSBService::StopAndWait() {
-    return RunOnService(ServiceName,
+    return RunOnService(ServiceName, kServiceStop | kServiceQueryStatus,
                         [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
                             platform::ServiceStatus status;
                             if (!manager.ControlService(service, kControlStop, status)) {

@@ -42,7 +42,8 @@ inline constexpr const char* kServiceWaitTimedOut = "Waiting for the service tim
 
 // The client's only way to the companion service: start and wait, stop and wait, read
 // its state, send it a control code. Every operation opens the service control manager
-// and the service, closes both before it returns, and on failure returns false after
+// (to connect only) and the service with just the rights it uses, closes both before it
+// returns, and on failure returns false after
 // exactly one error line "<code> - <prefix><last-error text>" in the log.
 class TUSBService {
 public:

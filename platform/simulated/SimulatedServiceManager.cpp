@@ -5,6 +5,7 @@
 namespace platform {
 namespace {
 
+constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kErrorInvalidHandle = 6;
 constexpr std::uint32_t kErrorInvalidServiceControl = 1052;
 constexpr std::uint32_t kErrorServiceAlreadyRunning = 1056;
@@ -19,6 +20,11 @@ constexpr std::uint32_t kRunning = 4;
 constexpr std::uint32_t kControlStop = 1;
 constexpr std::uint32_t kFirstUserControl = 128;
 constexpr std::uint32_t kLastUserControl = 255;
+constexpr std::uint32_t kManagerConnect = 0x0001;
+constexpr std::uint32_t kServiceQueryStatus = 0x0004;
+constexpr std::uint32_t kServiceStart = 0x0010;
+constexpr std::uint32_t kServiceStop = 0x0020;
+constexpr std::uint32_t kServiceUserDefinedControl = 0x0100;
 
 std::string Hex(std::uint32_t value) {
     char text[16];
@@ -30,8 +36,9 @@ std::string Hex(std::uint32_t value) {
 
 class SimulatedServiceHandle : public ServiceHandle {
 public:
-    SimulatedServiceHandle(SimulatedServiceManager& owner, std::string serviceName)
-        : owner_(owner), serviceName_(std::move(serviceName)) {
+    SimulatedServiceHandle(SimulatedServiceManager& owner, std::string serviceName,
+                           std::uint32_t access)
+        : owner_(owner), serviceName_(std::move(serviceName)), access_(access) {
         ++(serviceName_.empty() ? owner_.openManagerHandles : owner_.openServiceHandles);
     }
     ~SimulatedServiceHandle() override { owner_.Closed(serviceName_.empty()); }
@@ -39,10 +46,12 @@ public:
     SimulatedServiceHandle& operator=(const SimulatedServiceHandle&) = delete;
 
     const std::string& serviceName() const { return serviceName_; }
+    std::uint32_t access() const { return access_; }
 
 private:
     SimulatedServiceManager& owner_;
     std::string serviceName_; // empty for the manager's own handle
+    std::uint32_t access_;    // what it was opened with
 };
 
 SimulatedService& SimulatedServiceManager::Install(const std::string& name) {
@@ -73,8 +82,14 @@ bool SimulatedServiceManager::Fails(Call call) {
     return true;
 }
 
-SimulatedService* SimulatedServiceManager::Begin(Call call, ServiceHandle& handle) {
+SimulatedService* SimulatedServiceManager::Begin(Call call, ServiceHandle& handle,
+                                                 std::uint32_t neededRight) {
     if (Fails(call)) {
+        return nullptr;
+    }
+    // As the manager does: the right must have been asked for when the handle was opened.
+    if ((static_cast<SimulatedServiceHandle&>(handle).access() & neededRight) == 0) {
+        lastError_ = kErrorAccessDenied;
         return nullptr;
     }
     SimulatedService* found = ServiceOf(handle);
@@ -103,26 +118,39 @@ SimulatedServiceManager::OpenSCManagerA(std::uint32_t desiredAccess) {
     if (Fails(Call::OpenSCManager)) {
         return nullptr;
     }
-    return std::make_unique<SimulatedServiceHandle>(*this, std::string());
+    if ((desiredAccess & ~managerRights) != 0) {
+        lastError_ = kErrorAccessDenied;
+        return nullptr;
+    }
+    return std::make_unique<SimulatedServiceHandle>(*this, std::string(), desiredAccess);
 }
 
-std::unique_ptr<ServiceHandle> SimulatedServiceManager::OpenServiceA(ServiceHandle& /*manager*/,
+std::unique_ptr<ServiceHandle> SimulatedServiceManager::OpenServiceA(ServiceHandle& manager,
                                                                      const std::string& serviceName,
                                                                      std::uint32_t desiredAccess) {
     calls.push_back("OpenService " + serviceName + " " + Hex(desiredAccess));
     if (Fails(Call::OpenService)) {
         return nullptr;
     }
-    if (serviceName.empty() || services.count(serviceName) == 0) {
+    if ((static_cast<SimulatedServiceHandle&>(manager).access() & kManagerConnect) == 0) {
+        lastError_ = kErrorAccessDenied;
+        return nullptr;
+    }
+    const auto found = services.find(serviceName);
+    if (serviceName.empty() || found == services.end()) {
         lastError_ = kErrorServiceDoesNotExist;
         return nullptr;
     }
-    return std::make_unique<SimulatedServiceHandle>(*this, serviceName);
+    if ((desiredAccess & ~found->second.grantedRights) != 0) {
+        lastError_ = kErrorAccessDenied;
+        return nullptr;
+    }
+    return std::make_unique<SimulatedServiceHandle>(*this, serviceName, desiredAccess);
 }
 
 bool SimulatedServiceManager::StartServiceA(ServiceHandle& handle) {
     calls.push_back("StartService");
-    SimulatedService* found = Begin(Call::StartService, handle);
+    SimulatedService* found = Begin(Call::StartService, handle, kServiceStart);
     if (found == nullptr) {
         return false;
     }
@@ -143,7 +171,11 @@ bool SimulatedServiceManager::StartServiceA(ServiceHandle& handle) {
 bool SimulatedServiceManager::ControlService(ServiceHandle& handle, std::uint32_t control,
                                              ServiceStatus& status) {
     calls.push_back("ControlService " + std::to_string(control));
-    SimulatedService* found = Begin(Call::ControlService, handle);
+    const bool userControl = control >= kFirstUserControl && control <= kLastUserControl;
+    SimulatedService* found = Begin(Call::ControlService, handle,
+                                    control == kControlStop ? kServiceStop
+                                    : userControl           ? kServiceUserDefinedControl
+                                                            : 0xFFFFFFFFu);
     if (found == nullptr) {
         return false;
     }
@@ -164,7 +196,7 @@ bool SimulatedServiceManager::ControlService(ServiceHandle& handle, std::uint32_
         if (service.upcomingStatuses.empty()) {
             service.upcomingStatuses.push_back(Status(kStopped));
         }
-    } else if (control >= kFirstUserControl && control <= kLastUserControl) {
+    } else if (userControl) {
         service.controlsReceived.push_back(control);
     } else {
         lastError_ = kErrorInvalidServiceControl;
@@ -176,7 +208,7 @@ bool SimulatedServiceManager::ControlService(ServiceHandle& handle, std::uint32_
 
 bool SimulatedServiceManager::QueryServiceStatus(ServiceHandle& handle, ServiceStatus& status) {
     calls.push_back("QueryServiceStatus");
-    SimulatedService* found = Begin(Call::QueryServiceStatus, handle);
+    SimulatedService* found = Begin(Call::QueryServiceStatus, handle, kServiceQueryStatus);
     if (found == nullptr) {
         return false;
     }

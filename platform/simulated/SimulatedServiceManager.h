@@ -10,6 +10,13 @@
 
 namespace platform {
 
+// SC_MANAGER_ALL_ACCESS and SERVICE_ALL_ACCESS: what Administrators hold.
+inline constexpr std::uint32_t kAllManagerRights = 0xF003F;
+inline constexpr std::uint32_t kAllServiceRights = 0xF01FF;
+// What the manager grants a caller without Administrators (SYSTEM among them once
+// Administrators is deny-only in its token): connect, enumerate, query the lock, read.
+inline constexpr std::uint32_t kManagerRightsOfOthers = 0x20015;
+
 // One installed service: its current status, and what it reports while it starts or
 // stops. Each status query takes the next scripted status; once the script is used up
 // the service stays where it is.
@@ -21,6 +28,8 @@ struct SimulatedService {
     std::vector<ServiceStatus> startScript;
     std::vector<ServiceStatus> stopScript;
     std::vector<std::uint32_t> controlsReceived;
+    // What the service's access list grants the caller; asking for more fails with 5.
+    std::uint32_t grantedRights = kAllServiceRights;
 };
 
 // A scriptable service control manager. Faults are injected per call with the error code
@@ -46,12 +55,14 @@ public:
     // Some successful calls reset the last-error value; an error line must still carry
     // the code of the call that failed.
     bool closeClearsLastError = false;
+    // What the manager's own access list grants the caller; asking for more fails with 5.
+    std::uint32_t managerRights = kAllManagerRights;
 
     int openManagerHandles = 0;
     int openServiceHandles = 0;
-    // Every call in order, by its Windows name less the A: "OpenSCManager F003F", "OpenService
-    // DrivewardService F01FF", "StartService", "ControlService 133", "QueryServiceStatus",
-    // "CloseServiceHandle service", "CloseServiceHandle manager".
+    // Every call in order, by its Windows name less the A, with the rights asked:
+    // "OpenSCManager 1", "OpenService DrivewardService 100", "StartService", "ControlService 133",
+    // "QueryServiceStatus", "CloseServiceHandle service", "CloseServiceHandle manager".
     std::vector<std::string> calls;
 
     // Installs a service, stopped, with the given scripts.
@@ -73,9 +84,9 @@ public:
 private:
     bool Fails(Call call);
     SimulatedService* ServiceOf(ServiceHandle& handle);
-    // The injected failure of the call, or the handle's service; nullptr (with the last
-    // error set) when the call fails.
-    SimulatedService* Begin(Call call, ServiceHandle& handle);
+    // The injected failure of the call, a handle opened without the right the call needs
+    // (5), or the handle's service; nullptr (with the last error set) when the call fails.
+    SimulatedService* Begin(Call call, ServiceHandle& handle, std::uint32_t neededRight);
     void Closed(bool isManager);
 
     std::uint32_t& lastError_;

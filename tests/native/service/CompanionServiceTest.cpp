@@ -6,6 +6,7 @@
 
 #include "SimulatedMachineTest.h"
 #include "companion/CompanionServiceUnit.h"
+#include "companion/HelperTokenRules.h"
 #include "foundation/LogUnit.h"
 
 namespace {
@@ -56,6 +57,7 @@ public:
         return found == sessionFlags.end() ? std::nullopt : std::optional(found->second);
     }
     std::uint32_t ActiveConsoleSessionId() override { return consoleSession; }
+    bool LockStateReported() override { return lockReported; }
 
     struct Running {
         std::string parameter;
@@ -69,6 +71,7 @@ public:
     std::map<std::uint32_t, std::int32_t> sessionFlags;
     std::uint32_t nextProcessId = 400;
     std::uint32_t consoleSession = 1;
+    bool lockReported = false;
 };
 
 constexpr std::int32_t kLocked = 0;
@@ -134,8 +137,17 @@ TEST_F(CompanionServiceTest, TheSessionFlagsSayLockedWithWindows7sInversion) {
 }
 
 TEST_F(CompanionServiceTest, AHelperIsShownOnlyInASessionTheSystemReportsLocked) {
-    // The system cannot say (Wine): the console's session.
+    // The system cannot report lock state at all (before Windows 7, Wine): the console's.
     EXPECT_EQ(service.TargetSession(), 1u);
+    // One that can but did not read the console's, or read it as unknown: nowhere.
+    launcher.lockReported = true;
+    EXPECT_EQ(service.TargetSession(), std::nullopt);
+    launcher.sessionFlags[1] = -1; // WTS_SESSIONSTATE_UNKNOWN
+    EXPECT_EQ(service.TargetSession(), std::nullopt);
+    launcher.sessionFlags[1] = kLocked;
+    EXPECT_EQ(service.TargetSession(), 1u);
+    launcher.lockReported = false;
+    launcher.sessionFlags.clear();
     // It says the console is not locked, and no lock was notified: nowhere.
     launcher.sessionFlags[1] = kUnlocked;
     EXPECT_EQ(service.TargetSession(), std::nullopt);
@@ -244,7 +256,7 @@ TEST_F(CompanionServiceTest, AnAccessListOpenToOthersRefusesHelpersButStillEndsT
     using platform::Trustee;
     const platform::AccessList restricted{
         true,
-        {AccessEntry{Trustee::System, 0xF01FF, "S-1-5-18"},
+        {AccessEntry{Trustee::System, 0x201B4, "S-1-5-18"}, // as the service sets it
          AccessEntry{Trustee::Administrators, 0xF01FF, "S-1-5-32-544"},
          AccessEntry{Trustee::Other, 0x2008D, "S-1-5-4"}}, // query and read only
         Trustee::System,
@@ -289,6 +301,32 @@ TEST_F(CompanionServiceTest, AnAccessListOpenToOthersRefusesHelpersButStillEndsT
     EXPECT_EQ(std::count(texts.begin(), texts.end(),
                          "Error: Refused: the service's access list is not safe."),
               14);
+}
+
+// The helper's token as read back: Administrators, if there at all, deny-only and not
+// enabled; no privilege but change-notify.
+TEST(HelperTokenRulesTest, OnlyDenyOnlyAdministratorsAndChangeNotifyPass) {
+    const TokenGroup everyone{"S-1-1-0", 0x7};
+    const TokenGroup denyOnly{kAdministratorsSid, kGroupUseForDenyOnly};
+    EXPECT_EQ(HelperTokenRefusal({{everyone, denyOnly}, {kChangeNotifyPrivilege}}), std::nullopt);
+    EXPECT_EQ(HelperTokenRefusal({{everyone}, {}}), std::nullopt);
+    struct Case {
+        std::uint32_t administrators;
+        std::vector<std::string> privileges;
+        const char* refusal;
+    };
+    const Case cases[] = {
+        // SYSTEM's own: mandatory, enabled by default, enabled, owner.
+        {0xF, {kChangeNotifyPrivilege}, "S-1-5-32-544 is not deny-only (attributes 0xF)"},
+        {0x14, {}, "S-1-5-32-544 is not deny-only (attributes 0x14)"},
+        {0x0, {}, "S-1-5-32-544 is not deny-only (attributes 0x0)"}, // could be enabled again
+        {0x10, {kChangeNotifyPrivilege, "SeDebugPrivilege"}, "it holds SeDebugPrivilege"},
+        {0x10, {"SeTcbPrivilege"}, "it holds SeTcbPrivilege"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(
+            HelperTokenRefusal({{everyone, {kAdministratorsSid, c.administrators}}, c.privileges}),
+            c.refusal);
+    }
 }
 
 TEST_F(CompanionServiceTest, TheHelperIsTheSiblingNamedByItsFullQuotedPath) {

@@ -52,6 +52,17 @@ protected:
                                      std::uint32_t waitHint = 0) {
         return SimulatedServiceManager::Status(state, checkPoint, waitHint);
     }
+    // One operation by its short name: send (133), query, start, stop.
+    bool Run(const std::string& operation) {
+        if (operation == "send") {
+            return service.SendControlCode(133);
+        }
+        if (operation == "query") {
+            TServiceState state = ssPaused;
+            return service.QueryState(state);
+        }
+        return operation == "start" ? service.StartAndWait() : service.StopAndWait();
+    }
     TUSBService service;
 };
 
@@ -100,16 +111,6 @@ TEST_F(USBServiceTest, EveryFailingCallGivesOneErrorLineAndClosesTheHandles) {
         {"stop", Call::QueryServiceStatus, 2, 5, "5 - QueryServiceStatus failed: Access is denied",
          2},
     };
-    const std::map<std::string, std::function<bool()>> operations = {
-        {"send", [&] { return service.SendControlCode(133); }},
-        {"query",
-         [&] {
-             TServiceState state = ssPaused;
-             return service.QueryState(state);
-         }},
-        {"start", [&] { return service.StartAndWait(); }},
-        {"stop", [&] { return service.StopAndWait(); }},
-    };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.operation) + " " + c.expectedLine);
         sim.files.clear();
@@ -124,7 +125,7 @@ TEST_F(USBServiceTest, EveryFailingCallGivesOneErrorLineAndClosesTheHandles) {
         services().faults = {{c.call, {c.error, c.successesFirst}}};
         services().closeClearsLastError = true; // the line must keep the failed call's code
 
-        EXPECT_FALSE(operations.at(c.operation)());
+        EXPECT_FALSE(Run(c.operation));
 
         EXPECT_THAT(LogTexts(), ElementsAre(std::string("Error: ") + c.expectedLine,
                                             "Error nr: " + std::to_string(c.error)));
@@ -139,21 +140,66 @@ TEST_F(USBServiceTest, EveryFailingCallGivesOneErrorLineAndClosesTheHandles) {
     }
 }
 
-TEST_F(USBServiceTest, OperationsOpenWithAllAccessAndHoldNothingBetweenCalls) {
+TEST_F(USBServiceTest, OperationsOpenWithOnlyTheRightsTheyUseAndHoldNothingBetweenCalls) {
     auto& installed = Installed();
     installed.status = S(kRunning);
     EXPECT_TRUE(service.SendControlCode(133));
     EXPECT_TRUE(service.SendControlCode(135));
     EXPECT_THAT(installed.controlsReceived, ElementsAre(133u, 135u));
     EXPECT_THAT(services().calls,
-                ElementsAre("OpenSCManager F003F", "OpenService DrivewardService F01FF",
+                ElementsAre("OpenSCManager 1", "OpenService DrivewardService 100",
                             "ControlService 133", "CloseServiceHandle service",
-                            "CloseServiceHandle manager", "OpenSCManager F003F",
-                            "OpenService DrivewardService F01FF", "ControlService 135",
+                            "CloseServiceHandle manager", "OpenSCManager 1",
+                            "OpenService DrivewardService 100", "ControlService 135",
                             "CloseServiceHandle service", "CloseServiceHandle manager"));
     ExpectAllHandlesClosed();
     EXPECT_TRUE(LogTexts().empty());
     EXPECT_EQ(service.ServiceName, "DrivewardService");
+}
+
+// The rights per operation, and who gets through with them: Administrators everywhere, a
+// helper (SYSTEM with Administrators deny-only, so only what the service's access list
+// gives SYSTEM, and the manager's rights for others) everywhere too, an interactive user
+// (query and read only) to the query alone.
+TEST_F(USBServiceTest, EachOperationAsksOnlyForTheRightsItUses) {
+    constexpr std::uint32_t kSystemEntry = 0x201B4;      // LC RP WP LO CR RC
+    constexpr std::uint32_t kInteractiveEntry = 0x2008D; // CC LC SW LO RC
+    struct Case {
+        const char* operation;
+        const char* serviceRights;
+        bool interactiveUserGetsThrough;
+    };
+    const Case cases[] = {{"send", "100", false},
+                          {"query", "4", true},
+                          {"start", "14", false},
+                          {"stop", "24", false}};
+    struct Caller {
+        const char* name;
+        std::uint32_t managerRights;
+        std::uint32_t serviceRights;
+    };
+    const Caller callers[] = {
+        {"administrator", platform::kAllManagerRights, platform::kAllServiceRights},
+        {"helper", platform::kManagerRightsOfOthers, kSystemEntry},
+        {"interactive user", platform::kManagerRightsOfOthers, kInteractiveEntry}};
+    for (const auto& c : cases) {
+        for (const auto& caller : callers) {
+            SCOPED_TRACE(std::string(c.operation) + " as " + caller.name);
+            services().calls.clear();
+            auto& installed = Installed();
+            installed.status = S(std::string(c.operation) == "start" ? kStopped : kRunning);
+            installed.grantedRights = caller.serviceRights;
+            services().managerRights = caller.managerRights;
+            const bool expected =
+                std::string(caller.name) != "interactive user" || c.interactiveUserGetsThrough;
+            EXPECT_EQ(Run(c.operation), expected);
+            ASSERT_GE(services().calls.size(), 2u);
+            EXPECT_EQ(services().calls[0], "OpenSCManager 1");
+            EXPECT_EQ(services().calls[1],
+                      std::string("OpenService DrivewardService ") + c.serviceRights);
+            ExpectAllHandlesClosed();
+        }
+    }
 }
 
 TEST_F(USBServiceTest, QueryStateMapsTheSevenStatesAndLeavesOthersUnchanged) {

@@ -1,6 +1,8 @@
 # Checks Driveward.msi where Wine cannot: what it ships, its version, the service's access
-# list and the logon task's program. No Wine needed.
-#   cmake -DMSI=... -DEXE=... -DSERVICE_EXE=... -DVERSION=... -DSDDL=... -DWORK=... -P CheckMsi.cmake
+# list, the logon task's program, the properties that reach the elevated part and the
+# custom action's subsystem. No Wine needed.
+#   cmake -DMSI=... -DEXE=... -DSERVICE_EXE=... -DVERSION=... -DSDDL=... -DWORK=...
+#         -DOBJDUMP=... -P CheckMsi.cmake
 cmake_minimum_required(VERSION 3.25)
 
 function(table name out)
@@ -44,6 +46,20 @@ file(REMOVE_RECURSE ${WORK})
 
 table(Property properties)
 expect("${properties}" "\nProductVersion\t${VERSION}\r?\n" "product version")
+# A user who is not an administrator passes no property but the upgrade's own into an
+# elevated installation: never DEBUG or LOGPATH, which the custom action writes as SYSTEM.
+expect("${properties}" "\nSecureCustomProperties\tWIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED\r?\n"
+    "secure custom properties")
+
+# The custom action, as the MSI holds it, is a GUI program: no console window as SYSTEM.
+execute_process(COMMAND msiinfo extract ${MSI} Binary.InstallAction
+    OUTPUT_FILE ${WORK}-action.exe RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "msiinfo cannot extract the custom action from ${MSI}")
+endif()
+execute_process(COMMAND ${OBJDUMP} -p ${WORK}-action.exe OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+file(REMOVE ${WORK}-action.exe)
+expect("${dump}" "\nSubsystem[ \t]+00000002[ \t]+\\(Windows GUI\\)" "custom action's subsystem")
 
 # The service's access list at install: the very text the service sets and checks.
 table(MsiLockPermissionsEx locks)

@@ -12,9 +12,13 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <map>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "companion/HelperTokenRules.h"
 #include "companion/ServiceSecurity_win.h"
 #include "foundation/LogUnit.h"
 #include "platform/windows/UniqueHandle.h"
@@ -78,6 +82,22 @@ void Kill(const char* name) {
             ::WaitForSingleObject(process.get(), 5000);
         }
     }
+}
+
+std::string OwnUserSid() {
+    HANDLE token = nullptr;
+    char buffer[512];
+    DWORD size = 0;
+    char* text = nullptr;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) &&
+        ::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        ::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
+        const std::string sid = text;
+        ::LocalFree(text);
+        ::CloseHandle(token);
+        return sid;
+    }
+    return "unreadable";
 }
 
 class ServiceWinTest : public ::testing::Test {
@@ -151,6 +171,9 @@ TEST(ServiceSecurityWinTest, TheServiceDescriptorParsesIntoTheIntendedEntries) {
     ::LocalFree(text);
     ::LocalFree(descriptor);
     EXPECT_EQ(roundTrip, kServiceSecurityDescriptor);
+    // SYSTEM, and so a helper: query status, start, stop, interrogate, user-defined
+    // control, read control; nothing that changes the service or its access list.
+    EXPECT_NE(roundTrip.find("(A;;LCRPWPLOCRRC;;;SY)"), std::string::npos);
     // Interactive and service logons: query, status, interrogate, read control; no CR.
     EXPECT_NE(roundTrip.find("(A;;CCLCSWLORC;;;IU)"), std::string::npos);
     EXPECT_EQ(roundTrip.find("CR;;;IU)"), std::string::npos);
@@ -253,8 +276,9 @@ TEST_F(ServiceWinTest, TheCompanionServiceStartsAnswersTheCodesAndStops) {
 }
 
 // Runs after the companion service was installed. The helper here is a stand-in that
-// starts a program of its own, as one broken out of its window would.
-TEST_F(ServiceWinTest, NothingAHelperStartedOutlivesAKilledService) {
+// reads its own token and starts a program of its own, as one broken out of its window
+// would.
+TEST_F(ServiceWinTest, AHelperRunsWithoutAdministratorsAndNothingItStartsOutlivesTheService) {
     ASSERT_TRUE(::CopyFileA(standIn.c_str(), (folder + "\\Driveward.exe").c_str(), FALSE));
     const std::string record = folder + "\\stand-in.txt";
     ::DeleteFileA(record.c_str());
@@ -268,6 +292,34 @@ TEST_F(ServiceWinTest, NothingAHelperStartedOutlivesAKilledService) {
         std::sscanf(ReadFile(record).c_str(), "%lu %lu", &helper, &child);
     }
     ASSERT_NE(child, 0u) << ReadFile(ServiceLogPath());
+    // SYSTEM still, with Administrators deny-only and no privilege but change-notify.
+    const std::string tokenRecord = ReadFile(folder + "\\stand-in-token.txt");
+    std::istringstream lines(tokenRecord);
+    std::string kind;
+    std::string name;
+    std::map<std::string, std::string> accounts;
+    std::optional<unsigned long> administrators;
+    std::vector<std::string> privileges;
+    while (lines >> kind >> name) {
+        if (kind == "group") {
+            unsigned long attributes = 0;
+            lines >> attributes;
+            if (name == kAdministratorsSid) {
+                administrators = attributes;
+            }
+        } else if (kind == "privilege") {
+            privileges.push_back(name);
+        } else {
+            accounts[kind] = name;
+        }
+    }
+    // Its user is the service's: SYSTEM on Windows, Wine's one account (the test's) here.
+    EXPECT_EQ(accounts["user"], OwnUserSid()) << tokenRecord;
+    std::cout << "The helper's token as it reads it:\n" << tokenRecord;
+    ASSERT_TRUE(administrators.has_value()) << tokenRecord;
+    EXPECT_EQ(*administrators & (kGroupUseForDenyOnly | kGroupEnabled), kGroupUseForDenyOnly)
+        << tokenRecord;
+    EXPECT_EQ(privileges, std::vector<std::string>{kChangeNotifyPrivilege}) << tokenRecord;
     EXPECT_FALSE(Ends(helper, 0));
     EXPECT_FALSE(Ends(child, 0));
     Kill(kUSBServiceName);
