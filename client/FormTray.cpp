@@ -137,8 +137,11 @@ void TTrayForm::TimerWarnTimer() {
         }
         if (usable) {
             DebugLine("Warning screen from service requested, session locked.");
-            USBService().SendControlCode(kShowWarningControlCode);
-        } else {
+            // Another session's tray monitor may be stopping the service: a code it cannot
+            // take leaves this session with the warning of its own.
+            usable = USBService().SendControlCode(kShowWarningControlCode);
+        }
+        if (!usable) {
             DebugLine("Warning screen shown, session locked.");
             devicesFollow = ShowWarningInSession();
         }

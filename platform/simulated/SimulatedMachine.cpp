@@ -1,5 +1,7 @@
 #include "platform/simulated/SimulatedMachine.h"
 
+#include <utility>
+
 namespace platform {
 namespace {
 
@@ -52,6 +54,9 @@ LocalTime SimulatedMachine::Now() {
 void SimulatedMachine::Sleep(std::uint32_t milliseconds) {
     sleeps.push_back(milliseconds);
     ticks += milliseconds;
+    if (auto meanwhile = std::exchange(whileSleeping, nullptr)) {
+        meanwhile();
+    }
 }
 
 namespace {

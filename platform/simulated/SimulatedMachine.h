@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -32,6 +33,8 @@ public:
     std::uint64_t ticks = 1000000;
     std::vector<LocalTime> upcomingTimes; // each Now() takes the next one, then `now`
     std::vector<std::uint32_t> sleeps;
+    // Once, at the next Sleep: what another process does while this one waits.
+    std::function<void()> whileSleeping;
     LocalTime Now() override;
     std::uint64_t TickCount() override { return ticks; }
     void Sleep(std::uint32_t milliseconds) override;

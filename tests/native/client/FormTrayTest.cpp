@@ -284,6 +284,27 @@ TEST_F(FormTrayTest, ALockWithAStickGoesToTheServiceOrToTheSessionWhenTheService
     EXPECT_THAT(LogTexts(), Contains("Warning screen shown, session locked."));
 }
 
+TEST_F(FormTrayTest, ALockWhileAnotherSessionsTrayMonitorStopsTheServiceStillWarns) {
+    // Two sessions on the machine, each with its tray monitor, and the one service.
+    FakeTrayView otherView;
+    TTrayForm other(otherView);
+    other.FormCreate();
+    Create();
+    constexpr std::uint32_t kStopPending = 3;
+    service().stopScript = {SimulatedServiceManager::Status(kStopPending, 2, 250),
+                            SimulatedServiceManager::Status(kStopPending, 3, 250),
+                            SimulatedServiceManager::Status(kStopped)};
+    tray.SessionChange(kSessionLock);
+    // The other user logs off, and this session's decision comes due while their tray
+    // monitor waits for the service to stop: the code cannot reach it.
+    sim.whileSleeping = [this] { tray.TimerWarnTimer(); };
+    other.FormDestroy();
+    EXPECT_EQ(service().status.currentState, kStopped);
+    EXPECT_THAT(LogTexts(), Contains(StartsWith("Error: 1061 - ControlService failed: ")));
+    EXPECT_THAT(view.calls, Contains("show warning modal"));
+    EXPECT_EQ(view.calls.back(), "unblock");
+}
+
 TEST_F(FormTrayTest, UnlockAlwaysSendsItsCodeAndAQuickUnlockTakesTheUnlockedWay) {
     Create();
     const platform::SimulatedDrive stick = sim.devices.drives['E'];
