@@ -42,5 +42,4 @@ enum STORAGE_BUS_TYPE : std::uint8_t {
     BusTypeMaxReserved,
 };
 
-
 } // namespace SetupApi

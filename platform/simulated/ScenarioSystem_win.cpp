@@ -48,22 +48,25 @@ void SendToOwnWindows(char letter, WPARAM event) {
     volume.dbcv_unitmask = 1u << (letter - 'A');
     for (HWND window : collected.windows) {
         DWORD_PTR ignored = 0;
-        ::SendMessageTimeoutW(window, WM_DEVICECHANGE, event,
-                              reinterpret_cast<LPARAM>(&volume), SMTO_ABORTIFHUNG, kSendBoundMs,
-                              &ignored);
+        ::SendMessageTimeoutW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&volume),
+                              SMTO_ABORTIFHUNG, kSendBoundMs, &ignored);
     }
 }
 
 LRESULT CALLBACK RelayProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if ((message == kRelayArrival || message == kRelayRemoval) && wParam >= 'A' &&
-        wParam <= 'Z') {
+    if ((message == kRelayArrival || message == kRelayRemoval) && wParam >= 'A' && wParam <= 'Z') {
         SendToOwnWindows(static_cast<char>(wParam),
                          message == kRelayArrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE);
         return 0;
     }
     if (message == WM_TIMER && wParam == kWatchTimer) {
-        if (watchCheck) {
-            watchCheck();
+        // No exception may cross a window procedure; a check that fails (out of memory)
+        // is simply made again at the next tick.
+        try {
+            if (watchCheck) {
+                watchCheck();
+            }
+        } catch (...) {
         }
         return 0;
     }

@@ -80,7 +80,8 @@ private:
                    "1. The tray monitor starts: its icon in the notification area, with its hint",
                    {"The pointer rests on the icon: its hint shows beneath it"});
 
-        Say(2, "A stick is plugged in: E: BACKUP, 980 MB (Driveward.devices changes, nothing else).");
+        Say(2,
+            "A stick is plugged in: E: BACKUP, 980 MB (Driveward.devices changes, nothing else).");
         Plug(kStick);
         if (!ShowNewLogLines("New device count = 1")) {
             return Fail("the tray monitor did not count the stick");
@@ -233,7 +234,8 @@ private:
         for (const std::string& line : facts) {
             story += line + "\n";
         }
-        const std::size_t first = stepLines_.size() > kPanelLines ? stepLines_.size() - kPanelLines : 0;
+        const std::size_t first =
+            stepLines_.size() > kPanelLines ? stepLines_.size() - kPanelLines : 0;
         for (std::size_t i = first; i < stepLines_.size(); ++i) {
             story += stepLines_[i] + "\n";
         }
@@ -261,7 +263,8 @@ private:
         ::InflateRect(&area, kShotMargin, kShotMargin);
         area.right = std::max(area.right, area.left + kMinShotWidth);
         area.bottom = std::max(area.bottom, area.top + kMinShotHeight);
-        const RECT screen = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+        const RECT screen = {0, 0, ::GetSystemMetrics(SM_CXSCREEN),
+                             ::GetSystemMetrics(SM_CYSCREEN)};
         ::IntersectRect(&area, &area, &screen);
         return area;
     }
