@@ -59,6 +59,9 @@ if [ "$private_display" = yes ]; then
 else
     wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1 || true
 fi
+# The desktop process that reg started read the setting before reg wrote it; it must end,
+# so that the notification area is made by one that reads it (else its frame is not drawn).
+wineserver -w
 
 run="$demo/runs/$(date +%Y%m%d-%H%M%S)-$$"
 app="$run/app"
