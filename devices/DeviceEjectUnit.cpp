@@ -1,6 +1,6 @@
 #include "devices/DeviceEjectUnit.h"
 
-#include "devices/SetupApi.h"
+#include "platform/SetupApi.h"
 #include "foundation/LogUnit.h"
 #include "foundation/SettingsUnit.h"
 #include "platform/Machine.h"

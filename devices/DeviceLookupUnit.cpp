@@ -1,7 +1,7 @@
 #include "devices/DeviceLookupUnit.h"
 
 #include "devices/OSError.h"
-#include "devices/SetupApi.h"
+#include "platform/SetupApi.h"
 #include "platform/Machine.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "devices/SetupApi.h"
+#include "devices/BusTypeName.h"
 #include "devices/StorageDescriptor.h"
 #include "foundation/Assertions.h"
 #include "foundation/TextFormat.h"

@@ -3,19 +3,18 @@
 # with the device list, the stick ejected, the log-off granted. It uses the test-only
 # simulated-devices Driveward.exe (Wine has no USB) and the real companion service, in a
 # Wine prefix of its own. On your DISPLAY when there is one, else on a private Xvfb.
-# Each run keeps its screenshots and log in build/windows/demo/runs/<run>; it leaves no
-# Wine or Xvfb process behind.
-#   demo.sh [--no-build]
+# Each run keeps its pictures (one per step and a storyboard of the five) and its logs in
+# DIR/runs/<run>; it leaves no Wine or Xvfb process behind. It builds nothing:
+# scripts/run.sh builds first, then calls it.
+#   demo.sh [--dir DIR]     DIR: build/windows/demo by default; the tests use their own
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
-if [ "${1:-}" != "--no-build" ]; then
-    sh scripts/install-deps.sh
-    cmake --preset windows >/dev/null
-    cmake --build --preset windows --target DrivewardSimulated DrivewardService demo_story >/dev/null
-fi
 bin="$root/build/windows/bin"
 demo="$root/build/windows/demo"
+if [ "${1:-}" = "--dir" ]; then
+    demo=$2
+fi
 mkdir -p "$demo"
 export WINEPREFIX="$demo/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -51,16 +50,18 @@ else
 fi
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "Creating the demo's Wine prefix (once): $WINEPREFIX"
-    wineboot -i </dev/null >/dev/null 2>&1
-    wineserver -w
+    echo "Creating the demo's Wine prefix (once, about 15 s): $WINEPREFIX"
 fi
+sh scripts/wine-prefix.sh
 # Without a window manager (a private Xvfb) Wine draws the windows' frames itself.
 if [ "$private_display" = yes ]; then
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 else
     wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1 || true
 fi
+# The desktop process that reg started read the setting before reg wrote it; it must end,
+# so that the notification area is made by one that reads it (else its frame is not drawn).
+wineserver -w
 
 run="$demo/runs/$(date +%Y%m%d-%H%M%S)-$$"
 app="$run/app"
@@ -75,15 +76,19 @@ done
 echo "Driveward's story under Wine (display $DISPLAY), run $run"
 status=0
 wine "$bin/tests/demo_story.exe" "$app" "$shots" </dev/null 2>/dev/null || status=$?
-for bmp in "$shots"/*.bmp; do
-    [ -f "$bmp" ] || continue
-    convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
-done
+if [ $status -ne 3 ]; then
+    echo
+    echo "Drawing the pictures and the storyboard"
+    sh scripts/story-pictures.sh "$shots" || { [ $status -ne 0 ] || status=1; }
+fi
 
 echo
-echo "Screenshots: $shots"
-echo "Client log:  $app/logs/Driveward client/$(date +%Y%m%d).txt"
-echo "Service log: $app/logs/Driveward service/$(date +%Y%m%d).txt"
+echo "Pictures:    $shots"
+[ -f "$shots/storyboard.png" ] && echo "Storyboard:  $shots/storyboard.png"
+for log in "$app/logs/Driveward client" "$app/logs/Driveward service"; do
+    file="$log/$(date +%Y%m%d).txt"
+    [ -f "$file" ] && printf '%-12s %s\n' "$(basename "$log" | sed 's/Driveward //'):" "$file"
+done
 echo "Again:       sh scripts/run.sh"
 echo "The real tray monitor alone (no simulated sticks):  sh scripts/run.sh tray"
 exit $status

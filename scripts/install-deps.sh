@@ -5,7 +5,7 @@ set -eu
 packages="cmake ninja-build g++ git googletest libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-14-dev clang-format
 g++-mingw-w64-x86-64-posix mingw-w64-tools
-wine wine64 fonts-wine xvfb xauth x11-utils imagemagick wixl msitools"
+wine wine64 fonts-wine xvfb xauth x11-utils imagemagick fonts-dejavu-core wixl msitools"
 
 missing=""
 for p in $packages; do
@@ -20,7 +20,9 @@ if [ -n "$missing" ]; then
         exit 1
     fi
     export DEBIAN_FRONTEND=noninteractive
+    echo "Updating the package lists"
     apt-get update -qq
+    # Its progress shown, so that a long installation is seen to go on.
     # shellcheck disable=SC2086
-    apt-get install -y -qq --no-install-recommends $missing >/dev/null
+    apt-get install -y -q --no-install-recommends $missing
 fi

@@ -31,14 +31,7 @@ setup)
         while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $tries -lt 100 ]; do sleep 0.1; tries=$((tries + 1)); done
         export DISPLAY=":$n"
     fi
-    # The prefix is ready only once wineboot and its background work are done.
-    # A server of an earlier prefix on the same path may still be going away: try twice.
-    if ! wineboot -i </dev/null >/dev/null 2>&1; then
-        wineserver -k >/dev/null 2>&1 || true
-        sleep 1
-        wineboot -i </dev/null >/dev/null 2>&1
-    fi
-    wineserver -w
+    sh "$(dirname "$0")/wine-prefix.sh"
     # Without a window manager on Xvfb, Wine draws the windows' frames and captions itself
     # only for unmanaged windows: the screenshots then show them as a user sees them.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1

@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "devices/SetupApi.h"
+#include "platform/SetupApi.h"
 
 namespace platform {
 namespace {

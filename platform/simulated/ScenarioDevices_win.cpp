@@ -7,6 +7,8 @@ namespace {
 
 constexpr std::uint32_t kConfigRetSuccess = 0;
 constexpr std::uint32_t kVetoTypeUnknown = 0;
+// Often enough to feel live, rare enough to cost nothing: one read of a small file.
+constexpr unsigned kWatchPeriodMs = 500;
 
 } // namespace
 
@@ -34,6 +36,41 @@ void ScenarioDevices::ReloadIfChanged() {
     writeTime_ = file->writeTime;
     content_ = file->content;
     lastLoad_ = LoadDeviceScenario(content_, devices_);
+}
+
+std::string ScenarioDevices::DriveLetters() const {
+    std::string letters;
+    for (const auto& [letter, drive] : devices_.drives) {
+        letters += letter;
+    }
+    return letters;
+}
+
+bool ScenarioDevices::WatchFile() {
+    const std::uint32_t callersError = scenario::ThreadLastError();
+    ReloadIfChanged();
+    announced_ = DriveLetters();
+    scenario::SetThreadLastError(callersError);
+    return scenario::CallEvery(kWatchPeriodMs, [this] { AnnounceChanges(); });
+}
+
+void ScenarioDevices::AnnounceChanges() {
+    // A refresh may have loaded the change already: what counts is what the windows heard.
+    const std::uint32_t callersError = scenario::ThreadLastError();
+    ReloadIfChanged();
+    const std::string now = DriveLetters();
+    for (const char letter : announced_) {
+        if (now.find(letter) == std::string::npos) {
+            scenario::AnnounceDriveRemoval(letter);
+        }
+    }
+    for (const char letter : now) {
+        if (announced_.find(letter) == std::string::npos) {
+            scenario::AnnounceDriveArrival(letter);
+        }
+    }
+    announced_ = now;
+    scenario::SetThreadLastError(callersError);
 }
 
 std::uint32_t ScenarioDevices::LogicalDrives() {
@@ -122,6 +159,11 @@ EjectResult ScenarioDevices::RequestDeviceEject(std::uint32_t devInst, bool with
         const std::uint32_t callersError = scenario::ThreadLastError();
         for (const char letter : RemoveDrivesBelow(devices_, devInst)) {
             scenario::AnnounceDriveRemoval(letter);
+            // Announced here already: the watch must not announce it a second time.
+            const std::size_t at = announced_.find(letter);
+            if (at != std::string::npos) {
+                announced_.erase(at, 1);
+            }
         }
         scenario::SetThreadLastError(callersError);
     }

@@ -21,6 +21,10 @@ namespace platform {
 //   and, once the thread next takes its messages, sends WM_DEVICECHANGE /
 //   DBT_DEVICEREMOVECOMPLETE for each drive to this process's own top-level windows, as
 //   the system would; no other process hears of it.
+// - Once WatchFile() is called, the file is looked at twice a second while the thread takes
+//   its messages. Each drive that came or went since the windows last heard is announced
+//   to them the same way (DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE): editing the file
+//   plugs and unplugs drives live, as the system announces every arrival and removal.
 //
 // For the thread that runs the device model only.
 class ScenarioDevices : public Storage, public DeviceSetup {
@@ -28,6 +32,10 @@ public:
     explicit ScenarioDevices(std::wstring scenarioPath);
     ScenarioDevices(const ScenarioDevices&) = delete;
     ScenarioDevices& operator=(const ScenarioDevices&) = delete;
+
+    // Starts the watch of the file on the calling thread, which must be the thread that
+    // takes the messages of the windows told about the drives; false when it cannot start.
+    bool WatchFile();
 
     // What the last load of the file found.
     const DeviceScenarioResult& LastLoad() const { return lastLoad_; }
@@ -63,6 +71,8 @@ public:
 private:
     template <typename Call> auto Forward(Call&& call);
     void ReloadIfChanged();
+    void AnnounceChanges();
+    std::string DriveLetters() const;
 
     std::wstring path_;
     std::uint32_t lastError_ = 0;
@@ -72,6 +82,8 @@ private:
     std::uint64_t writeTime_ = 0;
     std::string content_;
     DeviceScenarioResult lastLoad_;
+    // The drives the windows were last told about (or found at the watch's start).
+    std::string announced_;
 };
 
 } // namespace platform

@@ -16,11 +16,16 @@ namespace {
 // command. So a private message is posted to a message-only window of this thread, and
 // when the thread next takes its messages, that window sends the notification to every
 // top-level window of the process, as the system's own would arrive.
+constexpr UINT kRelayArrival = WM_APP + 0x218;
 constexpr UINT kRelayRemoval = WM_APP + 0x219;
+constexpr UINT_PTR kWatchTimer = 1;
 constexpr const wchar_t* kRelayClass = L"DrivewardScenarioRelay";
 constexpr UINT kSendBoundMs = 5000; // a hung window of another thread is not waited on
 
-void SendRemovalToOwnWindows(char letter) {
+// The check that the relay window's timer runs, one per thread.
+thread_local std::function<void()> watchCheck;
+
+void SendToOwnWindows(char letter, WPARAM event) {
     struct Collected {
         DWORD processId;
         std::vector<HWND> windows;
@@ -43,15 +48,26 @@ void SendRemovalToOwnWindows(char letter) {
     volume.dbcv_unitmask = 1u << (letter - 'A');
     for (HWND window : collected.windows) {
         DWORD_PTR ignored = 0;
-        ::SendMessageTimeoutW(window, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
-                              reinterpret_cast<LPARAM>(&volume), SMTO_ABORTIFHUNG, kSendBoundMs,
-                              &ignored);
+        ::SendMessageTimeoutW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&volume),
+                              SMTO_ABORTIFHUNG, kSendBoundMs, &ignored);
     }
 }
 
 LRESULT CALLBACK RelayProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kRelayRemoval && wParam >= 'A' && wParam <= 'Z') {
-        SendRemovalToOwnWindows(static_cast<char>(wParam));
+    if ((message == kRelayArrival || message == kRelayRemoval) && wParam >= 'A' && wParam <= 'Z') {
+        SendToOwnWindows(static_cast<char>(wParam),
+                         message == kRelayArrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE);
+        return 0;
+    }
+    if (message == WM_TIMER && wParam == kWatchTimer) {
+        // No exception may cross a window procedure; a check that fails (out of memory)
+        // is simply made again at the next tick.
+        try {
+            if (watchCheck) {
+                watchCheck();
+            }
+        } catch (...) {
+        }
         return 0;
     }
     return ::DefWindowProcW(window, message, wParam, lParam);
@@ -119,13 +135,34 @@ std::optional<ScenarioFile> ReadScenarioFile(const std::wstring& path, std::size
     return scenario;
 }
 
-void AnnounceDriveRemoval(char letter) {
+namespace {
+
+void Announce(UINT relayMessage, char letter) {
     if (letter < 'A' || letter > 'Z') {
         return;
     }
     if (const HWND relay = RelayWindow()) {
-        ::PostMessageW(relay, kRelayRemoval, static_cast<WPARAM>(letter), 0);
+        ::PostMessageW(relay, relayMessage, static_cast<WPARAM>(letter), 0);
     }
+}
+
+} // namespace
+
+void AnnounceDriveArrival(char letter) {
+    Announce(kRelayArrival, letter);
+}
+
+void AnnounceDriveRemoval(char letter) {
+    Announce(kRelayRemoval, letter);
+}
+
+bool CallEvery(unsigned periodMs, std::function<void()> check) {
+    const HWND relay = RelayWindow();
+    if (relay == nullptr) {
+        return false;
+    }
+    watchCheck = std::move(check);
+    return ::SetTimer(relay, kWatchTimer, periodMs, nullptr) != 0;
 }
 
 } // namespace platform::scenario

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -23,8 +24,15 @@ struct ScenarioFile {
 std::optional<ScenarioFile> ReadScenarioFile(const std::wstring& path, std::size_t limit);
 
 // Tells every top-level window of this process, and no other process, that the drive has
-// gone: WM_DEVICECHANGE with DBT_DEVICEREMOVECOMPLETE and the drive's volume record, sent
-// once the calling thread next takes its messages (never from inside this call).
+// come or gone: WM_DEVICECHANGE with DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE and the
+// drive's volume record, sent once the calling thread next takes its messages (never from
+// inside this call).
+void AnnounceDriveArrival(char letter);
 void AnnounceDriveRemoval(char letter);
+
+// Calls `check` on the calling thread every `periodMs` while the thread takes its messages,
+// from a timer of its relay window; false when the timer cannot be set. The thread's
+// message loop is the only wait: nothing spins, and no second thread touches the devices.
+bool CallEvery(unsigned periodMs, std::function<void()> check);
 
 } // namespace platform::scenario

@@ -8,7 +8,7 @@
 
 #include "client/FormTray.h"
 #include "client/FormUSBDevicesUnit.h"
-#include "devices/SetupApi.h"
+#include "platform/SetupApi.h"
 #include "devices/USBDevicesUnit.h"
 #include "platform/simulated/SimulatedMachine.h"
 

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "SimulatedMachineTest.h"
-#include "devices/SetupApi.h"
+#include "platform/SetupApi.h"
 
 // A workstation with a system disk C (disk 0), a CD-ROM drive D without a disc, a USB
 // stick E (removable, disk 1) and a USB hard disk F (fixed but hot-pluggable, disk 2).

@@ -3,7 +3,7 @@
 #include "SimulatedMachineTest.h"
 #include "devices/DeviceEjectUnit.h"
 #include "devices/OSError.h"
-#include "devices/SetupApi.h"
+#include "platform/SetupApi.h"
 #include "devices/USBDevicesUnit.h"
 #include "foundation/SettingsUnit.h"
 #include "platform/simulated/DeviceScenario.h"

@@ -1,15 +1,19 @@
 // Plays Driveward's story under Wine, step by step, for a newcomer to watch: the tray
 // icon, a stick plugged in, a log-off refused with the device list, the stick ejected and
 // unplugged, the log-off granted. It drives the simulated-devices Driveward.exe and the
-// real companion service, saves a numbered screenshot of each step and prints what
-// happened, with the log lines of this run only. Any step that does not happen ends the
-// run with exit code 1; a tray monitor that is running already, with exit code 3.
+// real companion service, saves a numbered screenshot of each step once its result is on
+// screen and prints what happened, with the log lines of this run only. Beside each
+// screenshot NN-name.bmp it writes NN-name.txt, the lines that tell the step (drawn beside
+// the picture by scripts/demo.sh), and it lists the steps' captions in captions.txt. Any
+// step that does not happen ends the run with exit code 1; a tray monitor that is running
+// already, with exit code 3.
 //   demo_story FOLDER SCREENSHOTS
 // FOLDER holds Driveward.exe, DrivewardService.exe and their INI files.
 #include <windows.h>
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,8 +24,14 @@
 namespace {
 
 const char* const kService = "DrivewardService";
-constexpr WPARAM kDeviceArrival = 0x8000;
+constexpr WPARAM kDevices1 = 2;
 constexpr WPARAM kExit1 = 3;
+// A picture smaller than this is widened to it: the notification area alone is a strip.
+constexpr LONG kMinShotWidth = 420;
+constexpr LONG kMinShotHeight = 150;
+constexpr LONG kShotMargin = 12;
+constexpr std::size_t kPanelLines = 9;
+constexpr DWORD kHintDelayMs = 1500; // a tooltip shows after the pointer rests a moment
 constexpr int kButtonEject = 105;
 const char* const kStick = "E:  stick  980  12.5  BACKUP\r\n";
 
@@ -65,29 +75,41 @@ private:
         ShowNewLogLines();
         std::printf("   The companion service was started for it: %s\n",
                     wintest::ServiceState(kService) == SERVICE_RUNNING ? "yes" : "NO");
-        Shot(::FindWindowA(nullptr, "Wine System Tray"), "01-tray-icon");
+        systray_ = ::FindWindowA(nullptr, "Wine System Tray");
+        ShotOfArea(TrayArea(), "01-tray-icon",
+                   "1. The tray monitor starts: its icon in the notification area, with its hint",
+                   {"The pointer rests on the icon: its hint shows beneath it"});
 
-        Say(2, "A stick is plugged in: E: BACKUP, 980 MB.");
+        Say(2,
+            "A stick is plugged in: E: BACKUP, 980 MB (Driveward.devices changes, nothing else).");
         Plug(kStick);
-        DWORD_PTR answer = 0;
-        ::SendMessageTimeoutA(window_, WM_DEVICECHANGE, kDeviceArrival, 0, SMTO_ABORTIFHUNG, 10000,
-                              &answer);
         if (!ShowNewLogLines("New device count = 1")) {
             return Fail("the tray monitor did not count the stick");
         }
+        ::PostMessageA(window_, WM_COMMAND, kDevices1, 0);
+        const HWND devices = wintest::WaitForWindow(tray_.id, "TFormUSBDevices");
+        if (devices == nullptr || !ShownWith(devices, "E:")) {
+            return Fail("the device list did not show the stick");
+        }
+        std::printf("   The device list (the tray menu's Devices) shows it.\n");
+        Shot(devices, "02-stick-plugged-in",
+             "2. A stick is plugged in: the tray monitor counts it, its device list shows it");
+        ::PostMessageA(devices, WM_CLOSE, 0, 0);
+        wintest::WaitUntil([devices] { return ::IsWindowVisible(devices) == FALSE; }, 10000);
 
         Say(3, "The user logs off.");
         const long refused = EndSession();
         std::printf("   The log-off was %s.\n", refused == 1 ? "refused" : "NOT refused");
-        const HWND devices = wintest::WaitForWindow(tray_.id, "TFormUSBDevices");
-        if (refused != 1 || devices == nullptr ||
-            !wintest::WaitUntil([devices] { return ::IsWindowVisible(devices) != FALSE; })) {
+        if (refused != 1 || !ShownWith(devices, "E:")) {
             return Fail("the log-off was not refused with the device list");
         }
         ShowNewLogLines();
-        std::printf("   The device list opened; the block reason reads \"There are 1 USB "
-                    "storage device(s) plugged in.\"\n");
-        Shot(devices, "02-log-off-refused-device-list");
+        const std::string reason = BlockReason();
+        std::printf("   The device list opened; block reason: %s\n", reason.c_str());
+        Shot(devices, "03-log-off-refused",
+             "3. The user logs off: refused, and the device list opens",
+             {"LOG-OFF REFUSED", "wineboot --end-session: exit code 1 (a window said no)",
+              "Block reason: " + reason});
 
         Say(4, "The user ejects the stick from the device list and unplugs it.");
         const HWND tree = wintest::FindChild(devices, WC_TREEVIEWA);
@@ -97,11 +119,13 @@ private:
         }
         ::SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(stick));
         ::SendMessageA(::GetDlgItem(devices, kButtonEject), BM_CLICK, 0, 0);
-        if (!ShowNewLogLines("New device count = 0")) {
+        if (!ShowNewLogLines("New device count = 0") ||
+            !wintest::WaitUntil([tree] { return wintest::TreeChild(tree, "E:") == nullptr; })) {
             return Fail("the ejection did not take the stick away");
         }
         Plug("");
-        Shot(devices, "03-stick-ejected");
+        Shot(devices, "04-stick-ejected",
+             "4. The user ejects the stick from the list: it is gone from the list");
         ::SendMessageA(devices, WM_CLOSE, 0, 0);
 
         Say(5, "The user logs off again.");
@@ -110,6 +134,9 @@ private:
         }
         ShowNewLogLines();
         std::printf("   The log-off went ahead; the tray monitor stopped the service and ended.\n");
+        if (!ShotOfLogEnd()) {
+            return Fail("the log could not be shown");
+        }
         return 0;
     }
 
@@ -171,17 +198,117 @@ private:
                                       line.find("------") != std::string::npos;
             if (!partOfReport) {
                 std::printf("   log: %s\n", line.c_str());
+                stepLines_.push_back(line.substr(line.find(" - ") + 3));
             }
         }
         return found;
     }
 
-    void Shot(HWND window, const std::string& name) {
-        ::Sleep(400); // the last paint
-        const std::string path = screenshots_ + "\\" + name + ".bmp";
-        if (window != nullptr && wintest::SaveScreenshot(window, path)) {
-            std::printf("   screenshot: %s.png\n", name.c_str());
+    // True once the window is on screen and its tree lists a drive with the prefix.
+    static bool ShownWith(HWND window, const char* drive) {
+        const HWND tree = wintest::FindChild(window, WC_TREEVIEWA);
+        return wintest::WaitUntil([&] {
+            return ::IsWindowVisible(window) != FALSE && wintest::TreeChild(tree, drive) != nullptr;
+        });
+    }
+
+    void Shot(HWND window, const std::string& name, const std::string& caption,
+              const std::vector<std::string>& facts = {}) {
+        RECT area = {};
+        if (window != nullptr && ::GetWindowRect(window, &area)) {
+            ShotOfArea(area, name, caption, facts);
         }
+    }
+
+    // Saves the area once it is painted, the step's story beside it, and its caption.
+    void ShotOfArea(RECT area, const std::string& name, const std::string& caption,
+                    const std::vector<std::string>& facts = {}) {
+        ::RedrawWindow(nullptr, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        ::Sleep(600); // the other processes' paint
+        const std::string base = screenshots_ + "\\" + name;
+        if (!wintest::SaveScreenArea(area, base + ".bmp")) {
+            std::printf("   NO screenshot: %s\n", name.c_str());
+            return;
+        }
+        std::string story;
+        for (const std::string& line : facts) {
+            story += line + "\n";
+        }
+        const std::size_t first =
+            stepLines_.size() > kPanelLines ? stepLines_.size() - kPanelLines : 0;
+        for (std::size_t i = first; i < stepLines_.size(); ++i) {
+            story += stepLines_[i] + "\n";
+        }
+        stepLines_.clear();
+        wintest::WriteFile(base + ".txt", story);
+        captions_ += name + "|" + caption + "\n";
+        wintest::WriteFile(screenshots_ + "\\captions.txt", captions_);
+        std::printf("   screenshot: %s.png\n", name.c_str());
+    }
+
+    // The notification area and the hint of our icon: the pointer rests on the icon, as a
+    // user's would, and the picture takes the area with room beneath it for the hint.
+    RECT TrayArea() {
+        RECT area = {0, 0, kMinShotWidth, kMinShotHeight};
+        RECT client = {};
+        if (systray_ == nullptr || !::GetWindowRect(systray_, &area) ||
+            !::GetClientRect(systray_, &client)) {
+            return area;
+        }
+        POINT icon = {std::min<LONG>(client.bottom, 32) / 2, client.bottom / 2};
+        ::ClientToScreen(systray_, &icon);
+        ::SetCursorPos(icon.x + 1, icon.y + 1);
+        ::SetCursorPos(icon.x, icon.y);
+        ::Sleep(kHintDelayMs);
+        ::InflateRect(&area, kShotMargin, kShotMargin);
+        area.right = std::max(area.right, area.left + kMinShotWidth);
+        area.bottom = std::max(area.bottom, area.top + kMinShotHeight);
+        const RECT screen = {0, 0, ::GetSystemMetrics(SM_CXSCREEN),
+                             ::GetSystemMetrics(SM_CYSCREEN)};
+        ::IntersectRect(&area, &area, &screen);
+        return area;
+    }
+
+    // The system's answer when asked for the tray monitor's block reason.
+    std::string BlockReason() const {
+        using Query = BOOL(WINAPI*)(HWND, LPWSTR, DWORD*);
+        const auto query = reinterpret_cast<Query>(reinterpret_cast<void (*)()>(
+            ::GetProcAddress(::GetModuleHandleA("user32.dll"), "ShutdownBlockReasonQuery")));
+        wchar_t text[256] = {};
+        DWORD size = 256;
+        if (query == nullptr || !query(window_, text, &size)) {
+            return "the system keeps none (Wine: ShutdownBlockReasonCreate fails)";
+        }
+        char narrow[256] = {};
+        ::WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
+        return "\"" + std::string(narrow) + "\"";
+    }
+
+    // The log-off granted: the notification area without our icon, and the log's last
+    // lines in Notepad beneath it.
+    bool ShotOfLogEnd() {
+        const RECT tray = TrayArea();
+        auto notepad = wintest::Start("C:\\windows\\system32\\notepad.exe", "\"" + log_ + "\"");
+        const HWND editor = wintest::WaitForWindow(notepad.id, "Notepad", 15000);
+        if (editor == nullptr) {
+            wintest::WaitForExit(notepad, 0);
+            return false;
+        }
+        ::SetWindowPos(editor, HWND_TOP, tray.left, tray.bottom + 4, 820, 300, SWP_SHOWWINDOW);
+        const HWND text = wintest::FindChild(editor, "Edit");
+        const auto end = ::SendMessageA(text, WM_GETTEXTLENGTH, 0, 0);
+        ::SendMessageA(text, EM_SETSEL, static_cast<WPARAM>(end), end);
+        ::SendMessageA(text, EM_SCROLLCARET, 0, 0);
+        RECT area = {};
+        ::GetWindowRect(editor, &area);
+        ::UnionRect(&area, &area, &tray);
+        ShotOfArea(area, "05-log-off-granted",
+                   "5. The user logs off again: granted, the tray icon is gone (the log's end)",
+                   {"LOG-OFF GRANTED", "wineboot --end-session: exit code 0",
+                    "The tray monitor ended (exit code 0): its icon is gone"});
+        ::PostMessageA(editor, WM_CLOSE, 0, 0);
+        wintest::WaitForExit(notepad, 10000);
+        return true;
     }
 
     std::string folder_;
@@ -191,6 +318,9 @@ private:
     std::size_t shown_ = 0;
     wintest::Process tray_;
     HWND window_ = nullptr;
+    HWND systray_ = nullptr;
+    std::vector<std::string> stepLines_; // this step's log lines, for its picture
+    std::string captions_;
 };
 
 } // namespace

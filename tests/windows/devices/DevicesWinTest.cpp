@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "devices/DeviceEjectUnit.h"
-#include "devices/SetupApi.h"
+#include "platform/SetupApi.h"
 #include "devices/USBDevicesUnit.h"
 #include "foundation/LogUnit.h"
 #include "platform/windows/Win32Machine.h"

@@ -292,9 +292,10 @@ HTREEITEM TreeChild(HWND tree, const std::string& prefix) {
 
 bool SaveScreenshot(HWND window, const std::string& path) {
     RECT area;
-    if (!::GetWindowRect(window, &area)) {
-        return false;
-    }
+    return ::GetWindowRect(window, &area) && SaveScreenArea(area, path);
+}
+
+bool SaveScreenArea(const RECT& area, const std::string& path) {
     const int width = area.right - area.left;
     const int height = area.bottom - area.top;
     if (width <= 0 || height <= 0) {

@@ -90,5 +90,7 @@ DWORD ServiceState(const char* name);
 
 // The window as it is on screen, frame included, as a 24-bit BMP file.
 bool SaveScreenshot(HWND window, const std::string& path);
+// The area of the screen, whatever windows are in it, likewise.
+bool SaveScreenArea(const RECT& area, const std::string& path);
 
 } // namespace wintest

@@ -1,4 +1,4 @@
-#include "devices/SetupApi.h"
+#include "devices/BusTypeName.h"
 
 #include <array>
 

@@ -1,10 +1,11 @@
 #pragma once
 #include <cstdint>
-#include <string>
 
 #include "platform/DeviceSetup.h"
 
-// The platform's device-interface classes, codes and names that the device model uses.
+// The platform's device-interface classes and codes that the device model and the
+// simulated machine both use. They are the OS's own values, so they live at the OS
+// boundary: the simulated machine must not reach up into the device model for them.
 // In a namespace of their own: <windows.h> declares most of them too, some as macros.
 namespace SetupApi {
 
@@ -40,10 +41,5 @@ enum STORAGE_BUS_TYPE : std::uint8_t {
     BusTypeRAID,
     BusTypeMaxReserved,
 };
-
-// The report's name of a bus type. Codes above 9 are written as their decimal number:
-// later platform headers renumbered the codes from 9 on (9 is iSCSI there, SATA is 11),
-// so a name chosen here could name the wrong bus; the number is never wrong.
-std::string BusTypeName(std::uint8_t busType);
 
 } // namespace SetupApi
