@@ -90,13 +90,16 @@ struct IoStatus {
 using NtCreateFileFunction = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, ObjectAttributes*, IoStatus*,
                                           PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 constexpr ULONG kObjectCaseInsensitive = 0x40;
+constexpr ULONG kFileOpen = 1;
 constexpr ULONG kFileOpenIf = 3;
 constexpr ULONG kFileDirectoryFile = 0x1;
 constexpr ULONG kFileSynchronousIoNonAlert = 0x20;
 constexpr ULONG kFileNonDirectoryFile = 0x40;
 constexpr ULONG kFileOpenForBackupIntent = 0x4000;
 constexpr ULONG kFileOpenReparsePoint = 0x200000;
+constexpr LONG kStatusObjectNameNotFound = static_cast<LONG>(0xC0000034);
 constexpr LONG kStatusSharingViolation = static_cast<LONG>(0xC0000043);
+constexpr ACCESS_MASK kHeldFolderAccess = FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL;
 
 // Shared for reading and writing, never for deleting: while we hold it, nobody can
 // rename or remove it, or put a link in its place.
@@ -193,36 +196,6 @@ bool IsTheNamedFile(HANDLE file, const std::string& path) {
     return Lower(final) == Lower(path);
 }
 
-bool IsLinkByPath(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes == INVALID_FILE_ATTRIBUTES ||
-           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// Whether the path names, as no link, the very object held. What Windows opened as itself
-// is what the handle reports, so there this only confirms it; but Wine follows a link even
-// when asked to open it as itself, and then reports what it points to. So the name is
-// asked too, before and after it is opened again and found to be the object held: a name
-// that was a link at the open fails one of the three, unless it is swapped three times in
-// as many calls.
-bool NamesWhatIsHeld(HANDLE held, const std::string& path, bool folder) {
-    if (IsLinkByPath(path)) {
-        return false;
-    }
-    const UniqueFileHandle again(::CreateFileA(
-        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING,
-        FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0), nullptr));
-    BY_HANDLE_FILE_INFORMATION first = {};
-    BY_HANDLE_FILE_INFORMATION second = {};
-    return again && ::GetFileInformationByHandle(held, &first) &&
-           ::GetFileInformationByHandle(again.get(), &second) &&
-           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-           first.nFileIndexHigh == second.nFileIndexHigh &&
-           first.nFileIndexLow == second.nFileIndexLow && !IsLinkByPath(path) &&
-           IsTheNamedFile(held, path);
-}
-
 AppendResult WriteLocked(HANDLE file, const std::string& bytes) {
     // Appends of two processes are not atomic everywhere (Wine tears and loses them), so
     // the batch is written under an exclusive lock of a byte far past the end, which
@@ -272,7 +245,7 @@ public:
         // One name only: a hard link would let the file's other name lie anywhere.
         DWORD links = 0;
         if (!IsPlain(file.get(), false, &links) || links != 1 ||
-            !NamesWhatIsHeld(file.get(), path_ + "\\" + fileName, false)) {
+            !IsTheNamedFile(file.get(), path_ + "\\" + fileName)) {
             return AppendResult::Failed;
         }
         return WriteLocked(file.get(), bytes);
@@ -304,15 +277,33 @@ std::unique_ptr<HeldFolder> Win32Files::OpenFolder(const std::string& root,
     chain.emplace_back(rootHandle);
     std::string path = root;
     for (const auto& name : names) {
+        const std::string parent = path;
         path += "\\" + name;
         LONG status = 0;
-        UniqueKernelHandle next = OpenRelative(
-            chain.back().get(), name, FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL,
-            kFileOpenIf, kFileDirectoryFile | kFileOpenForBackupIntent, descriptor.get(), status);
-        if (!next || !IsPlain(next.get(), true) || !NamesWhatIsHeld(next.get(), path, true)) {
+        UniqueKernelHandle next =
+            OpenRelative(chain.back().get(), name, kHeldFolderAccess, kFileOpen,
+                         kFileDirectoryFile | kFileOpenForBackupIntent, nullptr, status);
+        if (!next && status == kStatusObjectNameNotFound) {
+            // Created only in a folder known to be the one named (see below), so that no
+            // folder is ever made through a link.
+            if (!IsTheNamedFile(chain.back().get(), parent == root ? root + "\\" : parent)) {
+                return nullptr;
+            }
+            next = OpenRelative(chain.back().get(), name, kHeldFolderAccess, kFileOpenIf,
+                                kFileDirectoryFile | kFileOpenForBackupIntent, descriptor.get(),
+                                status);
+        }
+        if (!next || !IsPlain(next.get(), true)) {
             return nullptr;
         }
         chain.push_back(std::move(next));
+    }
+    // What Windows opened as itself is what its handle reports; but Wine follows a link
+    // even when asked to open it as itself, and then reports what it points to. The
+    // folder's final path, read from its handle, names every folder it was really reached
+    // through: a link anywhere on the way shows as another path.
+    if (!IsTheNamedFile(chain.back().get(), path)) {
+        return nullptr;
     }
     return std::make_unique<Win32HeldFolder>(std::move(chain), path);
 }
