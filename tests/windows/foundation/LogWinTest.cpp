@@ -33,6 +33,22 @@ std::string WindowsRendering(const SYSTEMTIME& t) {
     return std::string(date) + " " + time;
 }
 
+// The names in a folder, sorted; what a link's target holds when nothing came through.
+std::vector<std::string> NamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    const HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            names.push_back(found.cFileName);
+        } while (::FindNextFileA(search, &found));
+        ::FindClose(search);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+const std::vector<std::string> kUntouched = {".", "..", "target.txt"};
+
 class LogWinTest : public ::testing::Test {
 protected:
     platform::windows::Win32Machine win32;
@@ -141,16 +157,7 @@ TEST_F(LogWinTest, LinksInThePathReceiveNothing) {
         log.LogPath.clear();
     }
     for (const char* target : {"\\elsewhere", "\\elsewhere2", "\\elsewhere3"}) {
-        WIN32_FIND_DATAA found;
-        const HANDLE search = ::FindFirstFileA((root + target + "\\*").c_str(), &found);
-        std::vector<std::string> names;
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                names.push_back(found.cFileName);
-            } while (::FindNextFileA(search, &found));
-            ::FindClose(search);
-        }
-        EXPECT_EQ(names, (std::vector<std::string>{".", "..", "target.txt"})) << target;
+        EXPECT_EQ(NamesIn(root + target), kUntouched) << target;
         EXPECT_EQ(wintest::ReadFile(root + target + "\\target.txt"), "untouched\n") << target;
     }
 }
@@ -177,17 +184,7 @@ TEST_F(LogWinTest, AFolderSwappedForALinkInALoopReceivesNothingThroughIt) {
         return ::GetFileAttributesA((root + "\\swaps").c_str()) != INVALID_FILE_ATTRIBUTES;
     }));
     EXPECT_GT(std::atoi(wintest::ReadFile(root + "\\swaps").c_str()), 0);
-    WIN32_FIND_DATAA found;
-    const HANDLE search = ::FindFirstFileA((root + "\\elsewhere4\\*").c_str(), &found);
-    std::vector<std::string> names;
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            names.push_back(found.cFileName);
-        } while (::FindNextFileA(search, &found));
-        ::FindClose(search);
-    }
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "target.txt"}));
+    EXPECT_EQ(NamesIn(root + "\\elsewhere4"), kUntouched);
 }
 
 // A pipe named as LogPath: whoever serves it could act as the writer (SYSTEM) once we
