@@ -5,9 +5,9 @@
 #include "foundation/FunctionsUnit.h"
 
 void TFormAbout::FormCreate() {
-    if (StartedAsHelper) {
-        linksActive_ = false; // DisableLink, for the web site and then the e-mail link
-    }
+    // DisableLink, for the web site and then the e-mail link. A helper never asks the
+    // shell at all.
+    linksActive_ = !StartedAsHelper && view_.ShellRouteAvailable();
     versionCaption_ = versionCaption_ + " " + GetAppVersion();
 }
 
@@ -23,6 +23,11 @@ void TFormAbout::OpenLink(const std::string& target) {
     if (!linksActive_) {
         return; // an inert link has no click action
     }
-    view_.ShellOpen(target); // the shell's answer is not examined
+    if (!view_.ShellOpenAsUser(target)) {
+        // Never from this (elevated) process instead: the address stays readable as text.
+        linksActive_ = false;
+        view_.ShowLinksInert();
+        return;
+    }
     view_.Close();
 }

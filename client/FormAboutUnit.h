@@ -3,14 +3,21 @@
 
 // The About window: the version label and the two links. Started as a helper (over a
 // locked session, possibly as SYSTEM) the links are plain, inert text: nothing in a
-// helper window may lead to a browser or a mail program.
+// helper window may lead to a browser or a mail program. The tray monitor runs elevated:
+// it opens a link only through the desktop's shell, as the user; where that route is not
+// there, the links are inert text too and nothing is opened elevated.
 class TFormAbout {
 public:
     class View {
     public:
         virtual ~View() = default;
-        // The shell's "open" verb, with the window as owner and the normal show state.
-        virtual void ShellOpen(const std::string& target) = 0;
+        // Whether the desktop's shell answers, so that it can open links as the user.
+        virtual bool ShellRouteAvailable() = 0;
+        // The shell's "open" verb, run by the desktop's shell as the user, in the normal
+        // show state. False when the shell could not be asked; nothing was opened then.
+        virtual bool ShellOpenAsUser(const std::string& target) = 0;
+        // The links are inert from now on: shown again as plain text.
+        virtual void ShowLinksInert() = 0;
         virtual void Close() = 0;
     };
 
@@ -24,8 +31,9 @@ public:
 
     // After FormCreate: "Version " and the executable's version text.
     const std::string& VersionCaption() const { return versionCaption_; }
-    // False once DisableLink has been applied: no underline, arrow cursor, window-text
-    // colour, no click action; the hints stay.
+    // False once DisableLink has been applied (a helper, no shell route, or a link the
+    // shell could not be asked to open): no underline, arrow cursor, window-text colour,
+    // no click action; the hints stay.
     bool LinksActive() const { return linksActive_; }
 
 private:

@@ -1,13 +1,14 @@
 #include "client/FormAboutWindow_win.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <memory>
 
 #include "client/ProductInfo.h"
 #include "client/window/Dpi_win.h"
+#include "client/window/ShellAsUser_win.h"
+#include "client/window/SystemText_win.h"
 
 namespace {
 
@@ -210,6 +211,17 @@ void FormAboutWindow::OnCommand(int id, int notification) {
     }
 }
 
-void FormAboutWindow::ShellOpen(const std::string& target) {
-    ::ShellExecuteA(Handle(), "open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+bool FormAboutWindow::ShellRouteAvailable() {
+    return ui::ShellRouteAvailable();
+}
+
+bool FormAboutWindow::ShellOpenAsUser(const std::string& target) {
+    return ui::ShellOpenAsUser(ui::Widen(target), L"");
+}
+
+void FormAboutWindow::ShowLinksInert() {
+    for (const HWND link : {labelWebsite_, labelEMail_}) {
+        SetControlFont(link, {11}); // no underline
+        ::InvalidateRect(link, nullptr, TRUE);
+    }
 }

@@ -26,7 +26,9 @@ private:
     void AddHint(HWND control, const char* hint);
     bool IsLink(HWND control) const { return control == labelWebsite_ || control == labelEMail_; }
 
-    void ShellOpen(const std::string& target) override;
+    bool ShellRouteAvailable() override;
+    bool ShellOpenAsUser(const std::string& target) override;
+    void ShowLinksInert() override;
     void Close() override { Window::Close(); }
 
     TFormAbout form_{*this};

@@ -136,8 +136,15 @@ void TFormUSBDevices::BrowseCommand() {
     if (!selection.exists) {
         return;
     }
-    view_.RunExplorer(selection.device != nullptr ? selection.device->DriveLetter() + ":\\"
-                                                  : std::string());
+    const std::string path =
+        selection.device != nullptr ? selection.device->DriveLetter() + ":\\" : std::string();
+    // The tray monitor runs elevated: Explorer is started by the desktop's shell, as the
+    // user, or not at all.
+    if (!view_.RunExplorerAsUser(path)) {
+        view_.ShowMessage(path.empty()
+                              ? kExplorerUnavailable
+                              : std::string(kExplorerUnavailable) + " The drive is " + path + ".");
+    }
 }
 
 TFormUSBDevices::PopupState TFormUSBDevices::PopupMenuPopup() {

@@ -47,8 +47,12 @@ public:
         // Creates the About window, brings the application to the front, shows it
         // modally and frees it when it closes.
         virtual void ShowAbout() = 0;
-        // Starts Explorer from the Windows folder, on the path when there is one.
-        virtual void RunExplorer(const std::string& path) = 0;
+        // Has the desktop's shell start Explorer from the Windows folder as the user, on
+        // the path when there is one. False when the shell could not be asked; nothing
+        // was started then.
+        virtual bool RunExplorerAsUser(const std::string& path) = 0;
+        // A message box with OK, owned by the window.
+        virtual void ShowMessage(const std::string& text) = 0;
         // Session-change notifications of the window's own session.
         virtual bool RegisterSessionNotification() = 0;
         virtual void UnregisterSessionNotification() = 0;
@@ -99,6 +103,8 @@ private:
 inline constexpr const char* kDevicesCaption = "Driveward";
 inline constexpr const char* kRootNodeText = "My Computer - Mass Storage Devices";
 inline constexpr const char* kNoDevicesText = "No devices detected.";
+inline constexpr const char* kExplorerUnavailable =
+    "Explorer could not be opened as you, and Driveward does not open it as administrator.";
 inline constexpr int kComputerImage = 0;
 inline constexpr int kDriveImage = 1;
 inline constexpr std::uint32_t kDeviceArrival = 0x8000;        // DBT_DEVICEARRIVAL

@@ -9,6 +9,7 @@
 #include "client/FormAboutWindow_win.h"
 #include "client/window/ErrorDisplay_win.h"
 #include "client/window/MessageLoop_win.h"
+#include "client/window/ShellAsUser_win.h"
 #include "client/window/SystemText_win.h"
 #include "foundation/GetWinVersionInfoUnit.h"
 
@@ -29,7 +30,6 @@ constexpr int kRefreshFromRight = kClientWidth - 483;
 constexpr int kCloseFromRight = kClientWidth - 564;
 constexpr int kAboutLeft = 8;
 constexpr std::uint32_t kNotifyForThisSession = 0;
-constexpr WORD kShowDefault = 10; // SW_SHOWDEFAULT
 
 HICON TreeIcon(const char* name, int size) {
     return static_cast<HICON>(
@@ -354,29 +354,19 @@ void FormUSBDevicesWindow::ShowAbout() {
     FormAboutWindow::Open(::GetWindow(Handle(), GW_OWNER));
 }
 
-void FormUSBDevicesWindow::RunExplorer(const std::string& path) {
-    // By full path from the Windows folder, never by a search that would look beside our
-    // own (elevated) executable first. The path is one drive root such as E:\.
+bool FormUSBDevicesWindow::RunExplorerAsUser(const std::string& path) {
+    // By full path from the Windows folder, never by a search. The path is one drive
+    // root such as E:\ (no space, no quote), passed as it is.
     wchar_t windows[MAX_PATH] = {};
     const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
-        return;
+        return false;
     }
-    const std::wstring explorer = std::wstring(windows) + L"\\explorer.exe";
-    std::wstring commandLine = L"\"" + explorer + L"\"";
-    if (!path.empty()) {
-        commandLine += L" \"" + ui::Widen(path) + L"\"";
-    }
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = kShowDefault;
-    PROCESS_INFORMATION process = {};
-    if (::CreateProcessW(explorer.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                         nullptr, &startup, &process)) {
-        ::CloseHandle(process.hThread);
-        ::CloseHandle(process.hProcess);
-    }
+    return ui::ShellOpenAsUser(std::wstring(windows, length) + L"\\explorer.exe", ui::Widen(path));
+}
+
+void FormUSBDevicesWindow::ShowMessage(const std::string& text) {
+    ::MessageBoxA(Handle(), text.c_str(), kDevicesCaption, MB_OK | MB_ICONINFORMATION);
 }
 
 bool FormUSBDevicesWindow::RegisterSessionNotification() {

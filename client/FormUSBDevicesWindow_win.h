@@ -55,7 +55,8 @@ private:
     void SetStayOnTop(bool stayOnTop) override { Window::SetStayOnTop(stayOnTop); }
     void Close() override { Window::Close(); }
     void ShowAbout() override;
-    void RunExplorer(const std::string& path) override;
+    bool RunExplorerAsUser(const std::string& path) override;
+    void ShowMessage(const std::string& text) override;
     bool RegisterSessionNotification() override;
     void UnregisterSessionNotification() override;
 

@@ -103,6 +103,15 @@ HWND Window::AddControl(const char* className, const std::string& text, DWORD st
     return control;
 }
 
+void Window::SetControlFont(HWND control, const FontSpec& font) {
+    for (auto& [known, wanted] : controlFonts_) {
+        if (known == control) {
+            wanted = font;
+            ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(Font(font)), TRUE);
+        }
+    }
+}
+
 void Window::SetClientSize96(int width, int height) {
     const SIZE size = WindowSizeForClient(handle_, Scale(width), Scale(height), dpi_);
     MONITORINFO monitor = {sizeof monitor, {}, {}, 0};

@@ -83,6 +83,8 @@ protected:
     // work area, and lays it out. Called once the controls exist.
     void SetClientSize96(int width, int height);
     void Place(HWND control, int left, int top, int width, int height) const; // in pixels
+    // Gives a control of this window another font, kept across DPI changes.
+    void SetControlFont(HWND control, const FontSpec& font);
     HFONT Font(const FontSpec& wanted);
 
     virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);

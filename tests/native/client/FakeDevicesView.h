@@ -24,6 +24,8 @@ public:
     int closes = 0;
     int abouts = 0;
     std::vector<std::string> explorerPaths;
+    bool shellAnswers = true; // the desktop's shell starts Explorer as the user
+    std::vector<std::string> messages;
     bool registrationSucceeds = true;
     int registrations = 0;
     int unregistrations = 0;
@@ -55,7 +57,11 @@ public:
     void SetStayOnTop(bool onTop) override { stayOnTop.push_back(onTop); }
     void Close() override { ++closes; }
     void ShowAbout() override { ++abouts; }
-    void RunExplorer(const std::string& path) override { explorerPaths.push_back(path); }
+    bool RunExplorerAsUser(const std::string& path) override {
+        explorerPaths.push_back(path);
+        return shellAnswers;
+    }
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
     bool RegisterSessionNotification() override {
         ++registrations;
         return registrationSucceeds;

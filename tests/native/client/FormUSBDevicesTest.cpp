@@ -148,11 +148,19 @@ TEST_F(FormUSBDevicesTest, EjectSendsNothingForADriveWhoseDeviceWasNotFound) {
     EXPECT_FALSE(view.ejectEnabled);
 }
 
-TEST_F(FormUSBDevicesTest, BrowseOpensTheDriveRootOutsideAHelperOnly) {
+TEST_F(FormUSBDevicesTest, BrowseOpensTheDriveRootAsTheUserOutsideAHelperOnly) {
     form.FormCreate();
     Select("F");
     form.BrowseCommand();
     EXPECT_THAT(view.explorerPaths, ElementsAre("F:\\"));
+    EXPECT_THAT(view.messages, IsEmpty());
+
+    // The shell does not answer: nothing else is started, the message says where the
+    // drive is.
+    view.shellAnswers = false;
+    form.BrowseCommand();
+    EXPECT_THAT(view.messages,
+                ElementsAre(std::string(kExplorerUnavailable) + " The drive is F:\\."));
 
     StartedAsHelper = true;
     form.RefreshDevices();
@@ -160,7 +168,7 @@ TEST_F(FormUSBDevicesTest, BrowseOpensTheDriveRootOutsideAHelperOnly) {
     EXPECT_FALSE(form.PopupMenuPopup().browseEnabled);
     Select("F");
     form.BrowseCommand();
-    EXPECT_EQ(view.explorerPaths.size(), 1u);
+    EXPECT_EQ(view.explorerPaths.size(), 2u);
 }
 
 TEST_F(FormUSBDevicesTest, TheDebugCaptionNeverGrowsAndOnlyTheTrayCopyDropsStayOnTop) {

@@ -34,7 +34,16 @@ public:
     }
     void SetModalResult(TModalResult result) override { modalResult = result; }
     void Close() override { calls.push_back("close"); }
-    void ShellOpen(const std::string& target) override { calls.push_back("open " + target); }
+    bool shellAnswers = true; // the desktop's shell opens links as the user
+    bool ShellRouteAvailable() override {
+        calls.push_back("ask shell");
+        return shellAnswers;
+    }
+    bool ShellOpenAsUser(const std::string& target) override {
+        calls.push_back("open " + target);
+        return shellAnswers;
+    }
+    void ShowLinksInert() override { calls.push_back("inert"); }
 };
 
 class WindowsTest : public SimulatedMachineTest {
@@ -110,7 +119,7 @@ TEST_F(WindowsTest, AHelpersDevicesButtonAsksTheServiceForTheListAndCloses) {
     EXPECT_THAT(views.calls, ElementsAre("close", "close"));
 }
 
-TEST_F(WindowsTest, AboutShowsTheVersionAndOpensLinksOutsideAHelperOnly) {
+TEST_F(WindowsTest, AboutShowsTheVersionAndOpensLinksAsTheUserOutsideAHelperOnly) {
     sim.fileVersions[sim.moduleFileName] = {0x00010002, 0x00030004};
     TFormAbout about(views);
     about.FormCreate();
@@ -118,15 +127,33 @@ TEST_F(WindowsTest, AboutShowsTheVersionAndOpensLinksOutsideAHelperOnly) {
     EXPECT_TRUE(about.LinksActive());
     about.LabelWebsiteClick();
     about.LabelEMailClick();
-    EXPECT_THAT(views.calls, ElementsAre("open https://www.tarnvik.example/driveward", "close",
-                                         "open mailto:info@tarnvik.example", "close"));
+    EXPECT_THAT(views.calls, ElementsAre("ask shell", "open https://www.tarnvik.example/driveward",
+                                         "close", "open mailto:info@tarnvik.example", "close"));
     views.calls.clear();
     about.FormDeactivate();
     EXPECT_THAT(views.calls, ElementsAre("close"));
 
-    // A helper's links are inert text; without a version resource the label keeps its blank.
+    // The shell stops answering: the clicked link turns inert, the window stays open.
+    views.shellAnswers = false;
+    views.calls.clear();
+    about.LabelEMailClick();
+    about.LabelWebsiteClick();
+    EXPECT_THAT(views.calls, ElementsAre("open mailto:info@tarnvik.example", "inert"));
+    EXPECT_FALSE(about.LinksActive());
+
+    // Without the shell's route the links are inert text from the start.
+    views.calls.clear();
+    TFormAbout noShell(views);
+    noShell.FormCreate();
+    EXPECT_FALSE(noShell.LinksActive());
+    noShell.LabelWebsiteClick();
+    EXPECT_THAT(views.calls, ElementsAre("ask shell"));
+
+    // A helper's links are inert text, and it never asks the shell; without a version
+    // resource the label keeps its blank.
     sim.fileVersions.clear();
     StartedAsHelper = true;
+    views.shellAnswers = true;
     views.calls.clear();
     TFormAbout helperAbout(views);
     helperAbout.FormCreate();

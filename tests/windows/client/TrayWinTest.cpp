@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "support/WinTestSupport.h"
 
@@ -15,6 +17,7 @@ constexpr WPARAM kAbout1 = 1;
 constexpr WPARAM kExit1 = 3;
 constexpr WPARAM kSessionLock = 7;
 constexpr WPARAM kSessionUnlock = 8;
+constexpr int kLabelEMail = 102; // in the About window
 const char* const kStick = "E:  stick  980  12.5  BACKUP\r\n";
 const char* const kEmptyCardReader = "F:  cardreader\r\n";
 
@@ -223,6 +226,45 @@ TEST_F(TrayMonitor, TheIconsMenuOpensOnTheShellsRequest) {
     EXPECT_EQ(wintest::WaitForExit(tray), 0);
     EXPECT_EQ(wintest::ServiceState(kService), static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(Log().back(), "Stopped logging");
+}
+
+TEST_F(TrayMonitor, AboutsLinkIsOpenedByTheDesktopsShellNotByTheTrayMonitor) {
+    const char* stub = std::getenv("DRIVEWARD_RECORD_PARENT_EXE");
+    ASSERT_NE(stub, nullptr);
+    const std::string record = suiteTemp->path() + "\\handler-parent.txt";
+    // The mail handler for this test only. Wine looks it up in the machine's classes, not
+    // in the user's: the value there is put back afterwards.
+    const char* const key = "mailto\\shell\\open\\command";
+    char saved[1024] = {};
+    DWORD size = sizeof saved;
+    ASSERT_EQ(::RegGetValueA(HKEY_CLASSES_ROOT, key, nullptr, RRF_RT_REG_SZ, nullptr, saved, &size),
+              ERROR_SUCCESS);
+    const std::string handler = "\"" + wintest::WindowsPath(stub) + "\" \"" + record + "\" \"%1\"";
+    ASSERT_EQ(::RegSetKeyValueA(HKEY_CLASSES_ROOT, key, nullptr, REG_SZ, handler.c_str(),
+                                static_cast<DWORD>(handler.size() + 1)),
+              ERROR_SUCCESS);
+    Plug(kStick);
+    StartTray();
+    ::PostMessageA(window, WM_COMMAND, kAbout1, 0);
+    const HWND about = wintest::WaitForWindow(tray.id, "TFormAbout");
+    ASSERT_NE(about, nullptr);
+    ASSERT_TRUE(wintest::WaitUntil([about] { return ::IsWindowVisible(about) != FALSE; }));
+    const HWND mail = ::GetDlgItem(about, kLabelEMail);
+    ::SendMessageA(about, WM_COMMAND, MAKEWPARAM(kLabelEMail, STN_CLICKED),
+                   reinterpret_cast<LPARAM>(mail));
+    EXPECT_TRUE(wintest::WaitUntil([about] { return !::IsWindow(about); })); // handed over
+    EXPECT_TRUE(wintest::WaitUntil(
+        [&record] { return ::GetFileAttributesA(record.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+    ::RegSetKeyValueA(HKEY_CLASSES_ROOT, key, nullptr, REG_SZ, saved,
+                      static_cast<DWORD>(std::strlen(saved) + 1));
+    // The handler's parent is the process of the desktop's shell window, not the tray
+    // monitor (which on Windows runs elevated).
+    DWORD shell = 0;
+    ::GetWindowThreadProcessId(::GetDesktopWindow(), &shell);
+    ASSERT_TRUE(wintest::WaitUntil([&record] { return !wintest::ReadFile(record).empty(); }));
+    const DWORD parent = std::stoul(wintest::ReadFile(record));
+    EXPECT_EQ(parent, shell);
+    EXPECT_NE(parent, tray.id);
 }
 
 TEST_F(TrayMonitor, ALockWithoutTheServiceShowsTheWarningInTheSession) {
