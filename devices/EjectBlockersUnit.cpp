@@ -56,22 +56,24 @@ std::vector<BlockerEvent> WaitForEvents(const std::string& deviceInstance,
                                         std::uint64_t requestStartTick,
                                         platform::Machine& machine) {
     platform::Clock& clock = *machine.clock;
-    std::uint32_t slept = 0;
+    // Bounded by the clock, not by the sleeps alone: the queries take time too.
+    const std::uint64_t deadline = clock.TickCount() + kBlockerWaitMs;
     for (;;) {
-        const std::uint64_t window = std::min(
-            clock.TickCount() - requestStartTick + kBlockerEventSlackMs, kMaxBlockerEventWindowMs);
+        const std::uint64_t now = clock.TickCount();
+        const std::uint64_t window =
+            std::min(now - requestStartTick + kBlockerEventSlackMs, kMaxBlockerEventWindowMs);
         const auto xmls = machine.eventLog->QueryEventsXml(
             kBlockerEventChannel, BlockerEventQuery(window), kMaxBlockerEventsRead);
         if (!xmls) {
             return {}; // no log to wait for
         }
         auto events = SelectBlockerEvents(*xmls, deviceInstance);
-        if (!events.empty() || slept >= kBlockerWaitMs) {
+        const std::uint64_t after = clock.TickCount();
+        if (!events.empty() || after >= deadline) {
             return events;
         }
-        const std::uint32_t pause = std::min(kBlockerPollMs, kBlockerWaitMs - slept);
-        clock.Sleep(pause);
-        slept += pause;
+        clock.Sleep(
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockerPollMs, deadline - after)));
     }
 }
 

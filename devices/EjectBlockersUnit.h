@@ -10,7 +10,7 @@
 enum class BlockerDetail { Full, NameOnly };
 
 // The event is written asynchronously, after the veto: it is looked for at once and then
-// every kBlockerPollMs, for at most kBlockerWaitMs of sleeping in all.
+// every kBlockerPollMs, until kBlockerWaitMs have passed since the first look.
 inline constexpr std::uint32_t kBlockerWaitMs = 1000;
 inline constexpr std::uint32_t kBlockerPollMs = 250;
 // An event counts when it was written since the eject request began, give or take this.

@@ -102,7 +102,7 @@ TEST_F(DeviceScenarioTest, EjectionReachesTheUsbDeviceAndOnlyVetoedDevicesRefuse
     EXPECT_EQ(platform::RemoveDrivesBelow(sim.devices, devices.Items(0).DevInst()), "C");
 }
 
-TEST_F(DeviceScenarioTest, AVetoByAProgramRefusesAndNamesItInTheLog) {
+TEST_F(DeviceScenarioTest, AVetoByAProgramRefusesAndTheBoxNamesIt) {
     Load("C: fixed 100 50\nE: stick 8 1 veto=EXCEL.EXE:4321\n");
     TUSBDevices devices;
     devices.Refresh();
