@@ -122,8 +122,9 @@ void TFormUSBDevices::EjectCommand() {
     }
     view_.SetEjectEnabled(false); // until the selection changes
     // Sends nothing when the device instance or its parent is unknown: an ejection is
-    // never aimed at a device that was not found. A veto is shown in an error box.
-    EjectDrive(*selection.device);
+    // never aimed at a device that was not found. A veto is shown in an error box; a
+    // helper may be on the secure desktop, where the box names the blocking program only.
+    EjectDrive(*selection.device, StartedAsHelper ? BlockerDetail::NameOnly : BlockerDetail::Full);
 }
 
 void TFormUSBDevices::BrowseCommand() {

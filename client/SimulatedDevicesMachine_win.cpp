@@ -50,6 +50,7 @@ platform::Machine& ProcessMachine() {
         platform::Machine simulated = win32.machine();
         simulated.storage = &devices;
         simulated.deviceSetup = &devices;
+        simulated.eventLog = &devices;
         // On the thread that runs the windows: it is the one that takes their messages.
         devices.WatchFile();
         return simulated;

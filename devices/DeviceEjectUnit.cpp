@@ -1,28 +1,35 @@
 #include "devices/DeviceEjectUnit.h"
 
-#include "platform/SetupApi.h"
 #include "foundation/LogUnit.h"
 #include "foundation/SettingsUnit.h"
 #include "platform/Machine.h"
+#include "platform/SetupApi.h"
 
 namespace {
 const char* const kErrorCaption = "Error"; // the standard title of an error box
 const char* const kNoRequestLine = "Eject request not sent: the device was not found";
 } // namespace
 
-void EjectDevice(std::uint32_t devInst, bool ShowVeto) {
+void EjectDevice(std::uint32_t devInst, bool ShowVeto, BlockerDetail detail,
+                 std::string_view driveLetter) {
     if (devInst == 0) {
         return;
     }
     auto& machine = platform::CurrentMachine();
+    const std::uint64_t requestStart = machine.clock->TickCount();
     // Only the veto type tells anything useful: the result code is not examined.
     const platform::EjectResult result = machine.deviceSetup->RequestDeviceEject(devInst, ShowVeto);
-    if (ShowVeto && result.vetoType != SetupApi::kVetoTypeUnknown) {
-        machine.session->ShowErrorMessage(kErrorCaption, kEjectVetoedText);
+    if (!ShowVeto || result.vetoType == SetupApi::kVetoTypeUnknown) {
+        return;
     }
+    const auto blockers = FindEjectBlockers(devInst, requestStart, detail);
+    if (!driveLetter.empty() && Log != nullptr) {
+        Log->Add(VetoLogLine(driveLetter, blockers));
+    }
+    machine.session->ShowErrorMessage(kErrorCaption, VetoBoxText(blockers));
 }
 
-bool EjectDrive(const TDevice& device) {
+bool EjectDrive(const TDevice& device, BlockerDetail detail) {
     const auto parent = device.FindParent(1);
     const bool debug = Settings().Debug() && Log != nullptr;
     if (debug) {
@@ -38,6 +45,6 @@ bool EjectDrive(const TDevice& device) {
     if (!parent) {
         return false;
     }
-    EjectDevice(*parent, true);
+    EjectDevice(*parent, true, detail, device.DriveLetter());
     return true;
 }

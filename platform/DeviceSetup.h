@@ -78,6 +78,9 @@ public:
                                                                         std::uint32_t property) = 0;
     // CM_Get_Parent with flags 0; nullopt unless it returned CR_SUCCESS.
     virtual std::optional<std::uint32_t> GetParentDevice(std::uint32_t devInst) = 0;
+    // CM_Get_Device_IDA into MAX_DEVICE_ID_LEN characters: the device's instance id
+    // (USB\VID_0781&PID_5567\4C530001...); nullopt unless it returned CR_SUCCESS.
+    virtual std::optional<std::string> GetDeviceInstanceId(std::uint32_t devInst) = 0;
     // CM_Request_Device_EjectW with flags 0, with a veto-name buffer of 261 wide
     // characters or, without one, letting the system tell the user the outcome.
     virtual EjectResult RequestDeviceEject(std::uint32_t devInst, bool withVetoNameBuffer) = 0;

@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/Clock.h"
 #include "platform/DeviceSetup.h"
+#include "platform/EventLog.h"
 #include "platform/Files.h"
 #include "platform/Locale.h"
 #include "platform/Security.h"
@@ -23,6 +24,7 @@ struct Machine {
     Storage* storage = nullptr;
     DeviceSetup* deviceSetup = nullptr;
     ServiceManager* serviceManager = nullptr;
+    EventLog* eventLog = nullptr; // none: nothing can be read from the event logs
 };
 
 // The machine the process-wide objects (log, settings, helpers) talk to. Installed once

@@ -26,6 +26,13 @@ public:
     virtual std::optional<OsVersion> QueryOsVersion() = 0;
     // The fixed file version of the file's version resource; nullopt when there is none.
     virtual std::optional<FileVersion> FixedFileVersion(const std::string& path) = 0;
+    // The full Win32 path of a running process's image (OpenProcess with limited query
+    // rights, QueryFullProcessImageNameA); nullopt when there is no such process or it
+    // cannot be asked.
+    virtual std::optional<std::string> ProcessImagePath(std::uint32_t processId) = 0;
+    // The FileDescription string of the file's version resource, in its first language;
+    // nullopt when there is none. Reads the resource only (the file is mapped as data).
+    virtual std::optional<std::string> FileDescription(const std::string& path) = 0;
     // The system message table's text for the code, at most 256 characters, as the
     // system gives it (line break included); empty when there is none.
     virtual std::string SystemMessage(std::uint32_t code) = 0;

@@ -1,8 +1,8 @@
 #!/bin/sh
-# Turns the demo's screenshots into its pictures: checks that each of the five steps saved
-# one and that none is blank (one colour), draws each step's story (NN-name.txt) beside its
-# screenshot, widens the small ones so that they can be read, and puts the five, each with
-# its caption (captions.txt), into storyboard.png. Exit code 1 when a picture is missing
+# Turns the demo's screenshots into its pictures: checks that each of the six pictures of
+# the five steps was saved and that none is blank (one colour), draws each step's story
+# (NN-name.txt) beside its screenshot, widens the small ones so that they can be read, and
+# puts the six, each with its caption (captions.txt), into storyboard.png. Exit code 1 when a picture is missing
 # or blank.
 #   story-pictures.sh SCREENSHOTS
 set -eu
@@ -11,7 +11,8 @@ font=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 [ -f "$font" ] || font=DejaVu-Sans
 status=0
 
-for name in 01-tray-icon 02-stick-plugged-in 03-log-off-refused 04-stick-ejected 05-log-off-granted; do
+for name in 01-tray-icon 02-stick-plugged-in 03-log-off-refused 04-eject-refused 04-stick-ejected \
+    05-log-off-granted; do
     bmp="$shots/$name.bmp"
     png="$shots/$name.png"
     if [ ! -f "$bmp" ]; then
@@ -41,7 +42,7 @@ for name in 01-tray-icon 02-stick-plugged-in 03-log-off-refused 04-stick-ejected
     rm -f "$bmp"
 done
 
-# The storyboard: the five pictures, each under its caption, two to a row.
+# The storyboard: the six pictures, each under its caption, two to a row.
 if [ $status -eq 0 ] && [ -f "$shots/captions.txt" ]; then
     set --
     while IFS='|' read -r name caption; do

@@ -37,6 +37,7 @@ struct DriveLine {
     std::optional<DiskSpace> space;
     std::string label;
     bool veto = false;
+    std::optional<SimulatedBlocker> blocker; // veto=IMAGE:PID
     bool lookupFault = false;
 };
 
@@ -138,8 +139,37 @@ std::optional<Kind> ParseKind(std::string_view text) {
     return std::nullopt;
 }
 
+constexpr std::string_view kVetoBy = "veto=";
+
+// "veto=IMAGE:PID": a program name without "\\" and a decimal process id.
+std::optional<SimulatedBlocker> ParseVetoBy(std::string_view text) {
+    if (text.substr(0, kVetoBy.size()) != kVetoBy) {
+        return std::nullopt;
+    }
+    text.remove_prefix(kVetoBy.size());
+    const std::size_t colon = text.rfind(':');
+    if (colon == 0 || colon == std::string_view::npos || colon > kMaxScenarioProgram ||
+        text.substr(0, colon).find('\\') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view digits = text.substr(colon + 1);
+    std::uint64_t processId = 0;
+    for (const char c : digits) {
+        if (!IsDigit(c)) {
+            return std::nullopt;
+        }
+        processId = processId * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (digits.empty() || digits.size() > 10 || processId > 0xFFFFFFFFu) {
+        return std::nullopt;
+    }
+    return SimulatedBlocker{std::string(kBlockerFolder) + std::string(text.substr(0, colon)),
+                            static_cast<std::uint32_t>(processId)};
+}
+
 bool IsOption(const Token& token) {
-    return !token.quoted && (token.text == "veto" || token.text == "lookup-fault");
+    return !token.quoted && (token.text == "veto" || token.text == "lookup-fault" ||
+                             ParseVetoBy(token.text).has_value());
 }
 
 std::optional<DriveLine> ParseDriveLine(const std::vector<Token>& tokens) {
@@ -166,7 +196,12 @@ std::optional<DriveLine> ParseDriveLine(const std::vector<Token>& tokens) {
         drive.space = DiskSpace{total - used, total};
         next += 2;
     }
-    if (next < tokens.size() && !IsOption(tokens[next])) {
+    const auto isLabel = [](const Token& token) {
+        // A bad "veto=" is a bad option, not a label: the label would hide the mistake.
+        return token.quoted ||
+               (!IsOption(token) && token.text.substr(0, kVetoBy.size()) != kVetoBy);
+    };
+    if (next < tokens.size() && isLabel(tokens[next])) {
         if (tokens[next].text.size() > kMaxScenarioLabel) {
             return std::nullopt;
         }
@@ -178,6 +213,10 @@ std::optional<DriveLine> ParseDriveLine(const std::vector<Token>& tokens) {
             return std::nullopt;
         }
         drive.veto = drive.veto || tokens[next].text == "veto";
+        if (auto blocker = ParseVetoBy(tokens[next].text)) {
+            drive.veto = true;
+            drive.blocker = std::move(blocker);
+        }
         drive.lookupFault = drive.lookupFault || tokens[next].text == "lookup-fault";
     }
     return drive;
@@ -228,6 +267,9 @@ void AddDrive(const DriveLine& line, std::uint32_t n, SimulatedDevices& devices,
         if (line.veto) {
             devices.vetoedEjections.insert(disk + 1);
         }
+        if (line.blocker) {
+            devices.blockers[disk + 1] = {*line.blocker};
+        }
     }
 }
 
@@ -260,6 +302,7 @@ DeviceScenarioResult LoadDeviceScenario(std::string_view text, SimulatedDevices&
     devices.interfaces.clear();
     devices.parents.clear();
     devices.vetoedEjections.clear();
+    devices.blockers.clear(); // the events already written stay in the log
     devices.enumFault.reset();
 
     DeviceScenarioResult result;

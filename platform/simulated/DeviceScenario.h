@@ -25,7 +25,10 @@ namespace platform {
 //   requests fail as on a drive that is not ready. Used may not exceed the total.
 // - label: printable ASCII, at most kMaxScenarioLabel characters; in double quotes it may
 //   hold blanks, be an option word or start with a digit. Optional.
-// - options: `veto` (the drive's USB device refuses to be ejected), `lookup-fault` (the
+// - options: `veto` (the drive's USB device refuses to be ejected), `veto=IMAGE:PID` (it
+//   refuses, and the refusal writes an event 225 naming the program IMAGE, at most
+//   kMaxScenarioProgram characters without "\", in kBlockerFolder, with process id PID,
+//   into the simulated System log), `lookup-fault` (the
 //   setup interfaces fail while looking for the drive's disk, so a refresh raises EOSError).
 // - `#` starts a comment, up to the end of the line. Blank lines are ignored.
 //
@@ -35,6 +38,9 @@ namespace platform {
 inline constexpr std::size_t kMaxScenarioBytes = 64 * 1024;
 inline constexpr std::size_t kMaxScenarioLine = 256;
 inline constexpr std::size_t kMaxScenarioLabel = 32;
+inline constexpr std::size_t kMaxScenarioProgram = 64;
+// The folder of a `veto=` program: on the volume of the scenario's first drive.
+inline constexpr const char* kBlockerFolder = "\\Device\\HarddiskVolume1\\Program Files\\";
 
 struct DeviceScenarioResult {
     int drives = 0;

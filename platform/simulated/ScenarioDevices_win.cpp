@@ -12,7 +12,9 @@ constexpr unsigned kWatchPeriodMs = 500;
 
 } // namespace
 
-ScenarioDevices::ScenarioDevices(std::wstring scenarioPath) : path_(std::move(scenarioPath)) {}
+ScenarioDevices::ScenarioDevices(std::wstring scenarioPath) : path_(std::move(scenarioPath)) {
+    devices_.ticks = scenario::Ticks;
+}
 
 template <typename Call> auto ScenarioDevices::Forward(Call&& call) {
     // The simulated calls set the value only when they fail, like the system: a call that
@@ -150,6 +152,16 @@ ScenarioDevices::GetDeviceRegistryPropertyDword(DeviceInfoSet& set, const DevInf
 
 std::optional<std::uint32_t> ScenarioDevices::GetParentDevice(std::uint32_t devInst) {
     return Forward([&] { return devices_.GetParentDevice(devInst); });
+}
+
+std::optional<std::string> ScenarioDevices::GetDeviceInstanceId(std::uint32_t devInst) {
+    return Forward([&] { return devices_.GetDeviceInstanceId(devInst); });
+}
+
+std::optional<std::vector<std::string>> ScenarioDevices::QueryEventsXml(const std::string& channel,
+                                                                        const std::string& query,
+                                                                        std::size_t maxEvents) {
+    return Forward([&] { return devices_.QueryEventsXml(channel, query, maxEvents); });
 }
 
 EjectResult ScenarioDevices::RequestDeviceEject(std::uint32_t devInst, bool withVetoNameBuffer) {

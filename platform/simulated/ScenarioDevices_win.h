@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/DeviceSetup.h"
+#include "platform/EventLog.h"
 #include "platform/Storage.h"
 #include "platform/simulated/DeviceScenario.h"
 #include "platform/simulated/SimulatedDevices.h"
@@ -26,8 +27,12 @@ namespace platform {
 //   to them the same way (DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE): editing the file
 //   plugs and unplugs drives live, as the system announces every arrival and removal.
 //
+// - A drive's `veto=IMAGE:PID` makes a refused ejection write an event 225 naming that
+//   program into the simulated System log, which the process reads through this class's
+//   EventLog as it would read the real one.
+//
 // For the thread that runs the device model only.
-class ScenarioDevices : public Storage, public DeviceSetup {
+class ScenarioDevices : public Storage, public DeviceSetup, public EventLog {
 public:
     explicit ScenarioDevices(std::wstring scenarioPath);
     ScenarioDevices(const ScenarioDevices&) = delete;
@@ -66,7 +71,13 @@ public:
                                                                 const DevInfoData& device,
                                                                 std::uint32_t property) override;
     std::optional<std::uint32_t> GetParentDevice(std::uint32_t devInst) override;
+    std::optional<std::string> GetDeviceInstanceId(std::uint32_t devInst) override;
     EjectResult RequestDeviceEject(std::uint32_t devInst, bool withVetoNameBuffer) override;
+
+    // EventLog: the simulated System log.
+    std::optional<std::vector<std::string>> QueryEventsXml(const std::string& channel,
+                                                           const std::string& query,
+                                                           std::size_t maxEvents) override;
 
 private:
     template <typename Call> auto Forward(Call&& call);

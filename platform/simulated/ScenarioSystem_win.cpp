@@ -101,6 +101,10 @@ void SetThreadLastError(std::uint32_t code) {
     ::SetLastError(code);
 }
 
+std::uint64_t Ticks() {
+    return ::GetTickCount64();
+}
+
 std::optional<ScenarioFile> ReadScenarioFile(const std::wstring& path, std::size_t limit) {
     windows::UniqueFileHandle file(::CreateFileW(
         path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

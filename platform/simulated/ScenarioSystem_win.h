@@ -11,6 +11,8 @@ namespace platform::scenario {
 
 std::uint32_t ThreadLastError();
 void SetThreadLastError(std::uint32_t code);
+// GetTickCount64: the time the simulated event log stamps and reads its events with.
+std::uint64_t Ticks();
 
 struct ScenarioFile {
     bool present = false;

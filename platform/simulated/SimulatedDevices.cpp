@@ -69,7 +69,54 @@ void PutUInt32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32
     }
 }
 
+// Text as XML writes it in an element or an attribute in single quotes.
+std::string XmlEscaped(const std::string& text) {
+    std::string escaped;
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '\'':
+            escaped += "&apos;";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
 } // namespace
+
+std::string RenderBlockerEvent(std::uint32_t processId, const std::string& imagePath,
+                               const std::string& deviceInstance) {
+    const std::string commandLine = "\"" + imagePath + "\"";
+    return "<Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System>"
+           "<Provider Name='Microsoft-Windows-Kernel-PnP' "
+           "Guid='{9c205a39-1250-487d-abd7-e831c6290539}'/><EventID>225</EventID>"
+           "<Version>2</Version><Level>3</Level><Task>223</Task><Opcode>0</Opcode>"
+           "<Keywords>0x8000000000000000</Keywords>"
+           "<TimeCreated SystemTime='2011-03-15T09:38:48.1234567Z'/>"
+           "<EventRecordID>699231</EventRecordID><Correlation/>"
+           "<Execution ProcessID='4' ThreadID='312'/><Channel>System</Channel>"
+           "<Computer>WORKSTATION7</Computer><Security UserID='S-1-5-18'/></System>"
+           "<EventData><Data Name='ProcessId'>" +
+           std::to_string(processId) + "</Data><Data Name='ProcessNameLength'>" +
+           std::to_string(imagePath.size()) + "</Data><Data Name='ProcessName'>" +
+           XmlEscaped(imagePath) + "</Data><Data Name='DeviceInstanceLength'>" +
+           std::to_string(deviceInstance.size()) + "</Data><Data Name='DeviceInstance'>" +
+           XmlEscaped(deviceInstance) + "</Data><Data Name='ProcessCommandLineLength'>" +
+           std::to_string(commandLine.size()) + "</Data><Data Name='ProcessCommandLine'>" +
+           XmlEscaped(commandLine) + "</Data><Data Name='AffectedDevicesCount'>0</Data>" +
+           "</EventData></Event>";
+}
 
 std::vector<std::uint8_t> MakeStorageDescriptor(std::uint8_t busType, const std::string& vendorId,
                                                 const std::string& productId,
@@ -324,13 +371,57 @@ std::optional<std::uint32_t> SimulatedDevices::GetParentDevice(std::uint32_t dev
     return it->second;
 }
 
+std::optional<std::string> SimulatedDevices::GetDeviceInstanceId(std::uint32_t devInst) {
+    Count("CM_Get_Device_IDA");
+    const auto it = deviceInstanceIds.find(devInst);
+    if (it != deviceInstanceIds.end()) {
+        return it->second;
+    }
+    return "USB\\VID_1234&PID_5678\\SIM" + std::to_string(devInst);
+}
+
 EjectResult SimulatedDevices::RequestDeviceEject(std::uint32_t devInst, bool withVetoNameBuffer) {
     Count("CM_Request_Device_EjectW");
     ejectRequests.emplace_back(devInst, withVetoNameBuffer);
-    if (vetoedEjections.count(devInst) != 0) {
-        return EjectResult{kConfigRetRemoveVetoed, vetoType};
+    if (vetoedEjections.count(devInst) == 0) {
+        return EjectResult{};
     }
-    return EjectResult{};
+    const auto it = blockers.find(devInst);
+    if (it != blockers.end()) {
+        const std::string instance = GetDeviceInstanceId(devInst).value_or("");
+        for (const auto& blocker : it->second) {
+            systemLog.push_back(
+                {ticks() + eventDelayMs,
+                 RenderBlockerEvent(blocker.processId, blocker.imagePath, instance)});
+        }
+    }
+    return EjectResult{kConfigRetRemoveVetoed, vetoType};
+}
+
+std::optional<std::vector<std::string>> SimulatedDevices::QueryEventsXml(const std::string& channel,
+                                                                         const std::string& query,
+                                                                         std::size_t maxEvents) {
+    Count("EvtQuery");
+    eventQueries.push_back(query);
+    if (!eventLogReadable || channel != "System") {
+        return std::nullopt;
+    }
+    const std::string windowAt = "timediff(@SystemTime) <= ";
+    const std::size_t at = query.find(windowAt);
+    if (query.find("Provider[@Name='Microsoft-Windows-Kernel-PnP']") == std::string::npos ||
+        query.find("(EventID=225)") == std::string::npos || at == std::string::npos) {
+        return std::vector<std::string>{}; // asks for something this log does not have
+    }
+    const std::uint64_t window = std::stoull(query.substr(at + windowAt.size()));
+    const std::uint64_t now = ticks();
+    std::vector<std::string> found;
+    for (auto event = systemLog.rbegin(); event != systemLog.rend() && found.size() < maxEvents;
+         ++event) {
+        if (event->writtenAt <= now && now - event->writtenAt <= window) {
+            found.push_back(event->xml);
+        }
+    }
+    return found;
 }
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "platform/DeviceSetup.h"
+#include "platform/EventLog.h"
 #include "platform/Storage.h"
 
 namespace platform {
@@ -48,9 +50,27 @@ struct SimulatedFault {
     std::uint32_t error = 0;
 };
 
-// Drives, device interfaces, the device tree and ejection of a simulated machine. Every
-// failure sets the machine's last-error value as Windows would; every call is counted.
-class SimulatedDevices : public Storage, public DeviceSetup {
+// A program that holds a device open: a veto of the device's ejection writes an event 225
+// naming it into the System log, as Windows 10 and later do.
+struct SimulatedBlocker {
+    std::string imagePath; // an NT device path, \Device\HarddiskVolume1\...
+    std::uint32_t processId = 0;
+};
+
+// An event of the simulated System log, rendered as EvtRender renders it.
+struct SimulatedEvent {
+    std::uint64_t writtenAt = 0; // tick count
+    std::string xml;
+};
+
+// The event 225 of Microsoft-Windows-Kernel-PnP as the system renders it (EvtRenderEventXml).
+std::string RenderBlockerEvent(std::uint32_t processId, const std::string& imagePath,
+                               const std::string& deviceInstance);
+
+// Drives, device interfaces, the device tree, ejection and the blockers' events of a
+// simulated machine. Every failure sets the machine's last-error value as Windows would;
+// every call is counted.
+class SimulatedDevices : public Storage, public DeviceSetup, public EventLog {
 public:
     explicit SimulatedDevices(std::uint32_t& lastError) : lastError_(lastError) {}
 
@@ -60,6 +80,17 @@ public:
     std::set<std::uint32_t> vetoedEjections;                   // these devices refuse to go
     std::uint32_t vetoType = 6;                                // PNP_VetoOutstandingOpen
     std::vector<std::pair<std::uint32_t, bool>> ejectRequests; // devInst, with veto name
+    // Instance ids; a device not listed has USB\VID_1234&PID_5678\SIM<devInst>.
+    std::map<std::uint32_t, std::string> deviceInstanceIds;
+    // A vetoed ejection of the device writes an event 225 for each of its blockers,
+    // `eventDelayMs` later (the system writes it asynchronously).
+    std::map<std::uint32_t, std::vector<SimulatedBlocker>> blockers;
+    std::uint32_t eventDelayMs = 0;
+    std::vector<SimulatedEvent> systemLog;
+    bool eventLogReadable = true;
+    std::vector<std::string> eventQueries; // every query, in order
+    // The tick count the events are stamped and looked at with.
+    std::function<std::uint64_t()> ticks = [] { return std::uint64_t{0}; };
     bool classDevsFails = false;
     std::optional<SimulatedFault> enumFault;       // SetupDiEnumDeviceInterfaces
     std::optional<SimulatedFault> detailSizeFault; // the size question
@@ -98,7 +129,15 @@ public:
                                                                 const DevInfoData& device,
                                                                 std::uint32_t property) override;
     std::optional<std::uint32_t> GetParentDevice(std::uint32_t devInst) override;
+    std::optional<std::string> GetDeviceInstanceId(std::uint32_t devInst) override;
     EjectResult RequestDeviceEject(std::uint32_t devInst, bool withVetoNameBuffer) override;
+
+    // EventLog: the System channel only. Of a query it understands only what the device
+    // model asks (provider, event id 225 and the time window); the events are returned
+    // newest first once written, and while no older than the window.
+    std::optional<std::vector<std::string>> QueryEventsXml(const std::string& channel,
+                                                           const std::string& query,
+                                                           std::size_t maxEvents) override;
 
     // Called by the handles and sets this machine hands out.
     void Count(const char* name);

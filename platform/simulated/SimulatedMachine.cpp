@@ -36,6 +36,8 @@ SimulatedMachine::SimulatedMachine() {
     machine_.storage = &devices;
     machine_.deviceSetup = &devices;
     machine_.serviceManager = &serviceManager;
+    machine_.eventLog = &devices;
+    devices.ticks = [this] { return ticks; };
     directories = {"C:", "C:\\Program Files", "C:\\Program Files\\Driveward"};
     knownPrivileges = {{"SeDebugPrivilege", {20, 0}}, {"SeShutdownPrivilege", {19, 0}}};
     systemMessages = {{5, "Access is denied.\r\n"},
@@ -164,6 +166,25 @@ std::vector<std::string> SimulatedMachine::LinesOf(const std::string& path) cons
 
 std::optional<std::string> SimulatedMachine::ComputerName() {
     return computerName;
+}
+
+std::optional<std::string> SimulatedMachine::ProcessImagePath(std::uint32_t processId) {
+    const auto it = processImages.find(processId);
+    if (it == processImages.end()) {
+        lastError = 87; // ERROR_INVALID_PARAMETER: no such process
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+std::optional<std::string> SimulatedMachine::FileDescription(const std::string& path) {
+    descriptionsRead.push_back(path);
+    const auto it = fileDescriptions.find(path);
+    if (it == fileDescriptions.end()) {
+        lastError = 1813; // ERROR_RESOURCE_TYPE_NOT_FOUND
+        return std::nullopt;
+    }
+    return it->second;
 }
 
 std::optional<FileVersion> SimulatedMachine::FixedFileVersion(const std::string& path) {

@@ -63,6 +63,9 @@ public:
     std::optional<std::string> computerName = std::string("WORKSTATION7");
     std::optional<OsVersion> osVersion = OsVersion{2, 6, 1};
     std::map<std::string, FileVersion> fileVersions;
+    std::map<std::uint32_t, std::string> processImages;  // running processes by id
+    std::map<std::string, std::string> fileDescriptions; // by path
+    std::vector<std::string> descriptionsRead;           // every path asked, in order
     std::map<std::uint32_t, std::string> systemMessages;
     std::map<std::tuple<std::string, std::string, std::string>, std::string> profileValues;
     std::vector<std::string> profileReads; // "path|section|key" in order
@@ -71,6 +74,8 @@ public:
     std::optional<std::string> ComputerName() override;
     std::optional<OsVersion> QueryOsVersion() override { return osVersion; }
     std::optional<FileVersion> FixedFileVersion(const std::string& path) override;
+    std::optional<std::string> ProcessImagePath(std::uint32_t processId) override;
+    std::optional<std::string> FileDescription(const std::string& path) override;
     std::string SystemMessage(std::uint32_t code) override;
     std::uint32_t LastError() override { return lastError; }
     void SetLastError(std::uint32_t code) override { lastError = code; }
@@ -97,7 +102,8 @@ public:
     void ShowWarningMessage(const std::string& caption, const std::string& text) override;
     void ShowErrorMessage(const std::string& caption, const std::string& text) override;
 
-    // Storage, setup interfaces and configuration manager; they set `lastError`.
+    // Storage, setup interfaces, configuration manager and the System event log; they set
+    // `lastError`, and stamp events with this machine's tick count.
     SimulatedDevices devices{lastError};
 
     // The service control manager; it sets lastError above as Windows would.

@@ -163,6 +163,14 @@ std::optional<std::uint32_t> Win32DeviceSetup::GetParentDevice(std::uint32_t dev
     return parent;
 }
 
+std::optional<std::string> Win32DeviceSetup::GetDeviceInstanceId(std::uint32_t devInst) {
+    char id[MAX_DEVICE_ID_LEN + 1] = {};
+    if (::CM_Get_Device_IDA(devInst, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) {
+        return std::nullopt;
+    }
+    return std::string(id, strnlen(id, MAX_DEVICE_ID_LEN));
+}
+
 EjectResult Win32DeviceSetup::RequestDeviceEject(std::uint32_t devInst, bool withVetoNameBuffer) {
     PNP_VETO_TYPE vetoType = PNP_VetoTypeUnknown;
     WCHAR vetoName[kVetoNameCharacters] = {};

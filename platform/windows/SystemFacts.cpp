@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "platform/windows/SystemLibrary.h"
@@ -79,6 +80,64 @@ std::optional<FileVersion> Win32SystemFacts::FixedFileVersion(const std::string&
     }
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(block);
     return FileVersion{fixed->dwFileVersionMS, fixed->dwFileVersionLS};
+}
+
+std::optional<std::string> Win32SystemFacts::ProcessImagePath(std::uint32_t processId) {
+    // Resolved at run time: Windows XP has no QueryFullProcessImageNameA.
+    using QueryImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
+    const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    const auto queryImageName = reinterpret_cast<QueryImageNameFn>(reinterpret_cast<void*>(
+        kernel == nullptr ? nullptr : ::GetProcAddress(kernel, "QueryFullProcessImageNameA")));
+    if (queryImageName == nullptr) {
+        return std::nullopt;
+    }
+    const UniqueKernelHandle process(
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process) {
+        return std::nullopt;
+    }
+    std::vector<char> buffer(32768);
+    DWORD size = static_cast<DWORD>(buffer.size());
+    if (!queryImageName(process.get(), 0, buffer.data(), &size)) {
+        return std::nullopt;
+    }
+    return std::string(buffer.data(), size < buffer.size() ? size : buffer.size());
+}
+
+std::optional<std::string> Win32SystemFacts::FileDescription(const std::string& path) {
+    const UniqueLibrary library = LoadSystemLibrary("version.dll");
+    if (!library) {
+        return std::nullopt;
+    }
+    const auto getSize = Resolve<GetFileVersionInfoSizeFn>(library, "GetFileVersionInfoSizeA");
+    const auto getInfo = Resolve<GetFileVersionInfoFn>(library, "GetFileVersionInfoA");
+    const auto queryValue = Resolve<VerQueryValueFn>(library, "VerQueryValueA");
+    if (getSize == nullptr || getInfo == nullptr || queryValue == nullptr) {
+        return std::nullopt;
+    }
+    DWORD ignored = 0;
+    const DWORD size = getSize(path.c_str(), &ignored);
+    if (size == 0) {
+        return std::nullopt;
+    }
+    std::vector<char> buffer(size);
+    void* block = nullptr;
+    UINT blockSize = 0;
+    // The first language and code page of the resource names its strings' table.
+    if (!getInfo(path.c_str(), 0, size, buffer.data()) ||
+        !queryValue(buffer.data(), "\\VarFileInfo\\Translation", &block, &blockSize) ||
+        blockSize < 4) {
+        return std::nullopt;
+    }
+    const auto* translation = static_cast<const WORD*>(block);
+    char key[64];
+    std::snprintf(key, sizeof key, "\\StringFileInfo\\%04x%04x\\FileDescription",
+                  static_cast<unsigned>(translation[0]), static_cast<unsigned>(translation[1]));
+    if (!queryValue(buffer.data(), key, &block, &blockSize) || blockSize == 0) {
+        return std::nullopt;
+    }
+    const char* text = static_cast<const char*>(block);
+    return std::string(text, strnlen(text, blockSize));
 }
 
 std::string Win32SystemFacts::SystemMessage(std::uint32_t code) {

@@ -12,6 +12,7 @@ Win32Machine::Win32Machine() {
     machine_.storage = &storage_;
     machine_.deviceSetup = &deviceSetup_;
     machine_.serviceManager = &serviceManager_;
+    machine_.eventLog = &eventLog_;
 }
 
 } // namespace platform::windows

@@ -29,6 +29,8 @@ public:
     std::optional<std::string> ComputerName() override;
     std::optional<OsVersion> QueryOsVersion() override;
     std::optional<FileVersion> FixedFileVersion(const std::string& path) override;
+    std::optional<std::string> ProcessImagePath(std::uint32_t processId) override;
+    std::optional<std::string> FileDescription(const std::string& path) override;
     std::string SystemMessage(std::uint32_t code) override;
     std::uint32_t LastError() override;
     void SetLastError(std::uint32_t code) override;
@@ -80,6 +82,7 @@ public:
                                                                 const DevInfoData& device,
                                                                 std::uint32_t property) override;
     std::optional<std::uint32_t> GetParentDevice(std::uint32_t devInst) override;
+    std::optional<std::string> GetDeviceInstanceId(std::uint32_t devInst) override;
     EjectResult RequestDeviceEject(std::uint32_t devInst, bool withVetoNameBuffer) override;
 };
 
@@ -93,6 +96,13 @@ public:
     bool ControlService(ServiceHandle& service, std::uint32_t control,
                         ServiceStatus& status) override;
     bool QueryServiceStatus(ServiceHandle& service, ServiceStatus& status) override;
+};
+
+class Win32EventLog : public EventLog {
+public:
+    std::optional<std::vector<std::string>> QueryEventsXml(const std::string& channel,
+                                                           const std::string& query,
+                                                           std::size_t maxEvents) override;
 };
 
 class Win32Machine {
@@ -110,6 +120,7 @@ private:
     Win32Storage storage_;
     Win32DeviceSetup deviceSetup_;
     Win32ServiceManager serviceManager_;
+    Win32EventLog eventLog_;
     Machine machine_;
 };
 

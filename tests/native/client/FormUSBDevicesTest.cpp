@@ -130,10 +130,13 @@ TEST_F(FormUSBDevicesTest, EjectAimsAtTheDrivesUsbDeviceAndStaysDisabledUntilThe
     EXPECT_THAT(view.Texts(), ElementsAre("F: BACKUP (Total: 1024.00 GB / Used: 512.00 GB)"));
 
     sim.devices.vetoedEjections.insert(kUsbHardDiskDevice);
+    sim.devices.blockers[kUsbHardDiskDevice] = {{"\\Device\\HarddiskVolume1\\x.exe", 9}};
     Select("F");
     form.EjectCommand();
+    // A helper may be on the secure desktop: the program's name only, not its path.
     EXPECT_THAT(sim.errorMessageBoxes,
-                ElementsAre(std::pair<std::string, std::string>{"Error", kEjectVetoedText}));
+                ElementsAre(std::pair<std::string, std::string>{
+                    "Error", std::string(kEjectVetoedText) + "\n\nBlocked by: x.exe (process 9)"}));
 
     form.RefreshDevices(); // every refresh disables Eject again
     EXPECT_FALSE(view.ejectEnabled);

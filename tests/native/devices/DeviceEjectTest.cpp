@@ -70,6 +70,102 @@ TEST_F(DeviceEjectTest, AVetoedEjectionIsReportedOnceInAnErrorBox) {
                              "blocks the ejection.")));
 }
 
+class BlockedEjectTest : public DeviceEjectTest {
+protected:
+    const std::string kFixedText =
+        "Unable to eject the device. There is a process active that blocks the ejection.";
+    const std::string kExcel = "C:\\Office\\EXCEL.EXE";
+    BlockedEjectTest() {
+        sim.devices.vetoedEjections.insert(kStickUsbDevice);
+        sim.devices.blockers[kStickUsbDevice] = {
+            {"\\Device\\HarddiskVolume1\\Office\\EXCEL.EXE", 4321}};
+        sim.processImages[4321] = kExcel;
+        sim.fileDescriptions[kExcel] = "Microsoft Excel";
+        stick.Refresh();
+    }
+    std::string Box() const {
+        return sim.errorMessageBoxes.size() == 1 ? sim.errorMessageBoxes[0].second : "no one box";
+    }
+    std::uint32_t Slept() const {
+        std::uint32_t total = 0;
+        for (const auto ms : sim.sleeps) {
+            total += ms;
+        }
+        return total;
+    }
+    TDevice stick{"E"};
+};
+
+TEST_F(BlockedEjectTest, TheBoxAndTheLogNameTheProgramWhoseEventComesWithinTheWait) {
+    sim.devices.eventDelayMs = 600; // written after the veto
+    EXPECT_TRUE(EjectDrive(stick));
+    EXPECT_EQ(Box(),
+              kFixedText + "\n\nBlocked by: Microsoft Excel - EXCEL.EXE (process 4321)\n" + kExcel);
+    EXPECT_THAT(LogTexts(), ElementsAre("Eject of E: refused by EXCEL.EXE (process 4321)"));
+    EXPECT_EQ(Slept(), 750u); // polled until it came
+    EXPECT_THAT(sim.descriptionsRead, ElementsAre(kExcel));
+}
+
+TEST_F(BlockedEjectTest, WithoutAnEventTheBoxIsTheOldOneAfterABoundedWait) {
+    sim.devices.eventDelayMs = 1500; // too late
+    EjectDrive(stick);
+    EXPECT_EQ(Box(), kFixedText);
+    EXPECT_THAT(LogTexts(), ElementsAre("Eject of E: refused"));
+    EXPECT_EQ(Slept(), kBlockerWaitMs);
+
+    // An event of an earlier refusal, older than the request, does not count.
+    sim.errorMessageBoxes.clear();
+    sim.devices.blockers.clear();
+    sim.ticks += 10000;
+    EjectDrive(stick);
+    EXPECT_EQ(Box(), kFixedText);
+
+    // A log that cannot be read is not waited for.
+    sim.errorMessageBoxes.clear();
+    sim.sleeps.clear();
+    sim.devices.eventLogReadable = false;
+    EjectDrive(stick);
+    EXPECT_EQ(Box(), kFixedText);
+    EXPECT_THAT(sim.sleeps, IsEmpty());
+}
+
+TEST_F(BlockedEjectTest, ADescriptionOnlyForTheSameRunningProgramOnALocalDrive) {
+    const struct {
+        const char* what;
+        std::string runningImage;
+        std::uint32_t driveType;
+    } cases[] = {
+        {"the process has ended", "", SetupApi::kDriveFixed},
+        {"its id belongs to another program now", "C:\\Windows\\notepad.exe",
+         SetupApi::kDriveFixed},
+        {"a network drive", kExcel, SetupApi::kDriveRemote},
+    };
+    for (const auto& c : cases) {
+        sim.errorMessageBoxes.clear();
+        sim.descriptionsRead.clear();
+        sim.processImages.clear();
+        if (!c.runningImage.empty()) {
+            sim.processImages[4321] = c.runningImage;
+        }
+        sim.devices.drives['C'].driveType = c.driveType;
+        EjectDrive(stick);
+        EXPECT_EQ(Box(), kFixedText + "\n\nBlocked by: EXCEL.EXE (process 4321)\n" + kExcel)
+            << c.what;
+        EXPECT_THAT(sim.descriptionsRead, IsEmpty()) << c.what;
+    }
+}
+
+TEST_F(BlockedEjectTest, OnTheSecureDesktopTheBoxShowsTheNameOnlyAndAsksNothingMore) {
+    sim.devices.blockers[kStickUsbDevice].push_back({"\\Device\\Mup\\srv\\x\ty.exe", 77});
+    EjectDrive(stick, BlockerDetail::NameOnly);
+    // The newest event first.
+    EXPECT_EQ(Box(), kFixedText + "\n\nBlocked by: x\\x09y.exe (process 77)\nBlocked by: EXCEL.EXE "
+                                  "(process 4321)");
+    EXPECT_THAT(LogTexts(), ElementsAre("Eject of E: refused by x\\x09y.exe (process 77), "
+                                        "EXCEL.EXE (process 4321)"));
+    EXPECT_THAT(sim.descriptionsRead, IsEmpty());
+}
+
 TEST_F(DeviceEjectTest, WithoutShowVetoTheSystemReportsTheOutcome) {
     sim.devices.vetoedEjections.insert(kStickUsbDevice);
     EjectDevice(kStickUsbDevice, false);

@@ -3,9 +3,9 @@
 #include "SimulatedMachineTest.h"
 #include "devices/DeviceEjectUnit.h"
 #include "devices/OSError.h"
-#include "platform/SetupApi.h"
 #include "devices/USBDevicesUnit.h"
 #include "foundation/SettingsUnit.h"
+#include "platform/SetupApi.h"
 #include "platform/simulated/DeviceScenario.h"
 
 namespace {
@@ -102,6 +102,17 @@ TEST_F(DeviceScenarioTest, EjectionReachesTheUsbDeviceAndOnlyVetoedDevicesRefuse
     EXPECT_EQ(platform::RemoveDrivesBelow(sim.devices, devices.Items(0).DevInst()), "C");
 }
 
+TEST_F(DeviceScenarioTest, AVetoByAProgramRefusesAndTheBoxNamesIt) {
+    Load("C: fixed 100 50\nE: stick 8 1 veto=EXCEL.EXE:4321\n");
+    TUSBDevices devices;
+    devices.Refresh();
+    ASSERT_TRUE(EjectDrive(devices.Items(1)));
+    ASSERT_EQ(sim.errorMessageBoxes.size(), 1u);
+    EXPECT_EQ(sim.errorMessageBoxes[0].second,
+              std::string(kEjectVetoedText) +
+                  "\n\nBlocked by: EXCEL.EXE (process 4321)\nC:\\Program Files\\EXCEL.EXE");
+}
+
 TEST_F(DeviceScenarioTest, JunkLinesAreSkippedAndCountedWithoutHarm) {
     const std::string junk[] = {
         "Q",
@@ -115,6 +126,13 @@ TEST_F(DeviceScenarioTest, JunkLinesAreSkippedAndCountedWithoutHarm) {
         "E: stick 1 0 \"unclosed",
         "E: stick 1 0 LABEL surplus",
         "E: stick 1 0 LABEL vet0",
+        "E: stick 1 0 veto=EXCEL.EXE",
+        "E: stick 1 0 veto=:1",
+        "E: stick 1 0 veto=a:",
+        "E: stick 1 0 veto=a:1x",
+        "E: stick 1 0 veto=a\\b:1",
+        "E: stick 1 0 veto=a:99999999999",
+        "E: stick 1 0 veto=" + std::string(platform::kMaxScenarioProgram + 1, 'p') + ":1",
         "E: stick 1 0 " + std::string(platform::kMaxScenarioLabel + 1, 'L'),
         "E: stick 1 0 caf\xC3\xA9",
         "E: stick 1 0 A\x01",
@@ -137,6 +155,7 @@ TEST_F(DeviceScenarioTest, JunkLinesAreSkippedAndCountedWithoutHarm) {
     EXPECT_EQ(result.skippedLines, 1);
     EXPECT_EQ(sim.devices.drives.count('C'), 0u);
     EXPECT_TRUE(sim.devices.vetoedEjections.empty());
+    EXPECT_TRUE(sim.devices.blockers.empty());
     EXPECT_EQ(sim.devices.drives.at('E').driveType, SetupApi::kDriveRemovable);
 
     // Only the first kMaxScenarioBytes are read, and a line cut there counts as skipped.

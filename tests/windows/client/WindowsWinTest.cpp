@@ -194,6 +194,29 @@ TEST_F(HelperWindows, TheDeviceListShowsTheSticksEjectsThemAndReportsAVeto) {
     EXPECT_TRUE(StaysOnTop(devices));
     EXPECT_FALSE(Enabled(devices, kButtonEject)); // until the selection changes
     EXPECT_TRUE(Logged("Eject request voor device G"));
+    EXPECT_TRUE(Logged("Eject of G: refused")); // no event names a program
+
+    // A veto whose event names the program: one paragraph more, the name only on the
+    // secure desktop.
+    std::string named = kScenario;
+    named.replace(named.find("veto"), 4, "veto=EXCEL.EXE:4321");
+    wintest::WriteFile(simulatedFolder + "\\Driveward.devices", named);
+    ::SendMessageA(::GetDlgItem(devices, kButtonRefresh), BM_CLICK, 0, 0);
+    ::SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET,
+                   reinterpret_cast<LPARAM>(wintest::TreeChild(tree, "G:")));
+    ::PostMessageA(::GetDlgItem(devices, kButtonEject), BM_CLICK, 0, 0);
+    const HWND namedVeto = wintest::WaitForWindow(process.id, "#32770");
+    ASSERT_NE(namedVeto, nullptr);
+    EXPECT_TRUE(wintest::WaitUntil([namedVeto] {
+        return wintest::FindChild(namedVeto, "Static",
+                                  "Unable to eject the device. There is a process active that "
+                                  "blocks the ejection.\n\nBlocked by: EXCEL.EXE (process "
+                                  "4321)") != nullptr;
+    }));
+    Shot(namedVeto, "eject-veto-named");
+    ::PostMessageA(namedVeto, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(wintest::WaitUntil([namedVeto] { return !::IsWindow(namedVeto); }));
+    EXPECT_TRUE(Logged("Eject of G: refused by EXCEL.EXE (process 4321)"));
 
     // The stick that goes: its removal notification refreshes the helper's list.
     ::SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET,

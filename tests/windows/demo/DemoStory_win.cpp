@@ -33,7 +33,15 @@ constexpr LONG kShotMargin = 12;
 constexpr std::size_t kPanelLines = 9;
 constexpr DWORD kHintDelayMs = 1500; // a tooltip shows after the pointer rests a moment
 constexpr int kButtonEject = 105;
+constexpr int kButtonRefresh = 102;
 const char* const kStick = "E:  stick  980  12.5  BACKUP\r\n";
+// A second stick, whose pictures Excel holds open; then Excel closed.
+const char* const kPhotosHeld = "C:  fixed  476940  120000  SYSTEM\r\n"
+                                "E:  stick  980  12.5  BACKUP\r\n"
+                                "G:  stick  7640  3100  PHOTOS  veto=EXCEL.EXE:4321\r\n";
+const char* const kPhotosFree = "C:  fixed  476940  120000  SYSTEM\r\n"
+                                "E:  stick  980  12.5  BACKUP\r\n"
+                                "G:  stick  7640  3100  PHOTOS\r\n";
 
 class Story {
 public:
@@ -111,8 +119,11 @@ private:
              {"LOG-OFF REFUSED", "wineboot --end-session: exit code 1 (a window said no)",
               "Block reason: " + reason});
 
-        Say(4, "The user ejects the stick from the device list and unplugs it.");
+        Say(4, "The user ejects the sticks from the device list and unplugs them.");
         const HWND tree = wintest::FindChild(devices, WC_TREEVIEWA);
+        if (!EjectRefusedThenGranted(devices, tree)) {
+            return 1;
+        }
         const HTREEITEM stick = wintest::TreeChild(tree, "E:");
         if (stick == nullptr) {
             return Fail("the stick is not in the device list");
@@ -138,6 +149,51 @@ private:
             return Fail("the log could not be shown");
         }
         return 0;
+    }
+
+    // A second stick whose pictures Excel holds open: its ejection is refused and the box
+    // names Excel; once Excel is closed, it ejects.
+    bool EjectRefusedThenGranted(HWND devices, HWND tree) {
+        Plug(kPhotosHeld);
+        if (!ShownWith(devices, "G:")) {
+            Fail("the device list did not show the second stick");
+            return false;
+        }
+        ShowNewLogLines();
+        ::SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET,
+                       reinterpret_cast<LPARAM>(wintest::TreeChild(tree, "G:")));
+        ::PostMessageA(::GetDlgItem(devices, kButtonEject), BM_CLICK, 0, 0);
+        const HWND box = wintest::WaitForWindow(tray_.id, "#32770");
+        const char* const named = "Blocked by: EXCEL.EXE (process 4321)";
+        if (box == nullptr || !wintest::WaitUntil([box, named] {
+                for (const HWND text : wintest::Children(box, "Static")) { // the icon too
+                    if (wintest::WindowText(text).find(named) != std::string::npos) {
+                        return true;
+                    }
+                }
+                return false;
+            }) ||
+            !ShowNewLogLines("Eject of G: refused by EXCEL.EXE (process 4321)")) {
+            Fail("the refusal did not name the program that holds the stick");
+            return false;
+        }
+        Shot(box, "04-eject-refused",
+             "4. A stick that Excel holds open: the ejection is refused, and the box names Excel");
+        ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+        wintest::WaitUntil([box] { return !::IsWindow(box); });
+        std::printf("   Excel is closed: the stick ejects.\n");
+        Plug(kPhotosFree);
+        // Refresh reads the scenario at once; a post, so that a box could not hold us.
+        ::SendMessageA(::GetDlgItem(devices, kButtonRefresh), BM_CLICK, 0, 0);
+        ::SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET,
+                       reinterpret_cast<LPARAM>(wintest::TreeChild(tree, "G:")));
+        ::PostMessageA(::GetDlgItem(devices, kButtonEject), BM_CLICK, 0, 0);
+        if (!wintest::WaitUntil([tree] { return wintest::TreeChild(tree, "G:") == nullptr; })) {
+            Fail("the second stick did not go once Excel was closed");
+            return false;
+        }
+        // The file stays as it is: an ejected drive stays away until the file changes.
+        return true;
     }
 
     static void Say(int step, const char* what) { std::printf("\nStep %d: %s\n", step, what); }

@@ -1,13 +1,17 @@
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "devices/BlockerEvent.h"
 #include "devices/DeviceEjectUnit.h"
-#include "platform/SetupApi.h"
 #include "devices/USBDevicesUnit.h"
 #include "foundation/LogUnit.h"
+#include "platform/SetupApi.h"
 #include "platform/windows/Win32Machine.h"
 
 namespace {
@@ -21,6 +25,31 @@ protected:
     platform::Storage& storage = *win32.machine().storage;
     platform::DeviceSetup& setup = *win32.machine().deviceSetup;
 };
+
+// What the veto box gets under Wine: an event log without any event 225 (or none that can
+// be read), and the process pass-through, which finds a running process's image and the
+// description in a version resource.
+TEST_F(DevicesWinTest, WinesEventLogNamesNoBlockerAndTheProcessPassThroughAnswers) {
+    platform::Machine& machine = win32.machine();
+    const auto events =
+        machine.eventLog->QueryEventsXml(kBlockerEventChannel, BlockerEventQuery(3600000), 16);
+    std::printf("System log readable: %s, events: %zu\n", events ? "yes" : "no",
+                events ? events->size() : 0u);
+    for (const auto& xml : events.value_or(std::vector<std::string>{})) {
+        EXPECT_FALSE(ParseBlockerEvent(xml)) << xml;
+    }
+    const auto self = machine.system->ProcessImagePath(::GetCurrentProcessId());
+    ASSERT_TRUE(self.has_value());
+    EXPECT_EQ(*self, machine.system->ModuleFileName());
+    EXPECT_FALSE(machine.system->ProcessImagePath(4321)); // ids are multiples of 4
+    char folder[MAX_PATH];
+    ASSERT_NE(::GetSystemDirectoryA(folder, MAX_PATH), 0u);
+    const auto description =
+        machine.system->FileDescription(std::string(folder) + "\\kernel32.dll");
+    std::printf("kernel32.dll: %s\n", description.value_or("(none)").c_str());
+    EXPECT_TRUE(description.has_value() && !description->empty());
+    EXPECT_FALSE(machine.system->FileDescription(std::string(folder) + "\\no-such-file.dll"));
+}
 
 // Wine's own drives: C: (the prefix's drive_c) and Z: (the root of the Linux file
 // system). Both are fixed disks that no USB bus carries.
