@@ -80,7 +80,8 @@ public:
     void SetStayOnTop(bool) override {}
     void Close() override {}
     void ShowAbout() override {}
-    void RunExplorer(const std::string&) override {}
+    bool RunExplorerAsUser(const std::string&) override { return false; }
+    void ShowMessage(const std::string&) override {}
     bool RegisterSessionNotification() override { return false; }
     void UnregisterSessionNotification() override {}
 };
