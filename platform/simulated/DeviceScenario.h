@@ -26,7 +26,9 @@ namespace platform {
 // - label: printable ASCII, at most kMaxScenarioLabel characters; in double quotes it may
 //   hold blanks, be an option word or start with a digit. Optional.
 // - options: `veto` (the drive's USB device refuses to be ejected), `lookup-fault` (the
-//   setup interfaces fail while looking for the drive's disk, so a refresh raises EOSError).
+//   setup interfaces fail while looking for the drive's disk, so a refresh raises EOSError),
+//   `hang=SECONDS` (every storage request to the drive blocks that long: a stick that
+//   stopped answering; 1 to kMaxScenarioHangSeconds).
 // - `#` starts a comment, up to the end of the line. Blank lines are ignored.
 //
 // The text is untrusted: a line that does not follow these rules (unknown kind or option,
@@ -35,6 +37,7 @@ namespace platform {
 inline constexpr std::size_t kMaxScenarioBytes = 64 * 1024;
 inline constexpr std::size_t kMaxScenarioLine = 256;
 inline constexpr std::size_t kMaxScenarioLabel = 32;
+inline constexpr std::uint32_t kMaxScenarioHangSeconds = 3600;
 
 struct DeviceScenarioResult {
     int drives = 0;
