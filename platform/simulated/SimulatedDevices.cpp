@@ -137,6 +137,11 @@ void SimulatedDevices::ReleaseHangs() {
     hangEnded_.notify_all();
 }
 
+void SimulatedDevices::ResetHangs() {
+    std::lock_guard<std::mutex> lock(hangMutex_);
+    hangsReleased_ = false;
+}
+
 int SimulatedDevices::HangingNow() {
     std::lock_guard<std::mutex> lock(hangMutex_);
     return hangingNow_;

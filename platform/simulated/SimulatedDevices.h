@@ -69,6 +69,8 @@ public:
     std::recursive_mutex& Mutex() { return mutex_; }
     // Ends every hang now, and every later one at once.
     void ReleaseHangs();
+    // Hangs block again (after every hang released was waited for).
+    void ResetHangs();
     // How many requests are blocked in a hang right now.
     int HangingNow();
     // The last error that a failing call of this thread set: what the thread's own
