@@ -108,18 +108,21 @@ void TFormUSBDevices::RefreshDevices() {
         view_.ExpandTree();
     });
     const std::uint32_t drives = platform::CurrentMachine().storage->LogicalDrives();
-    std::set<char> present;
+    std::string letters;
     for (int index = 0; index < kDriveLetters; ++index) {
         if ((drives >> index & 1u) != 0) {
-            const char letter = static_cast<char>('A' + index);
-            present.insert(letter);
-            devices.emplace_back(letter, round.Query(letter));
-            if (devices.back().second.error) {
-                // As the list does: the records before it stay, the exception goes on.
-                std::rethrow_exception(devices.back().second.error);
-            }
+            letters += static_cast<char>('A' + index);
         }
     }
+    auto records = round.QueryAll(letters);
+    for (std::size_t index = 0; index < records.size(); ++index) {
+        devices.emplace_back(letters[index], std::move(records[index]));
+    }
+    if (!devices.empty() && devices.back().second.error) {
+        // As the list does: the records before it stay, the exception goes on.
+        std::rethrow_exception(devices.back().second.error);
+    }
+    const std::set<char> present(letters.begin(), letters.end());
     const std::set<char> presentBefore = std::move(presentDrives_);
     presentDrives_ = present;
     const bool debug = DebugLogging();
@@ -167,9 +170,9 @@ std::string NodeText(const TDevice& record) {
 
 void TFormUSBDevices::AddDriveNode(std::unique_ptr<TDevice>& record, TDriveQueryRound& round) {
     const NodeId node = view_.AddRootChild(NodeText(*record), kDriveImage);
-    // The copy queries the drive afresh and may raise; the node then keeps its text
-    // without a device.
-    TDriveAnswer copy = round.Query(record->DriveLetter()[0]);
+    // The copy queries the drive afresh, once its node is there, and may raise; the node
+    // then keeps its text without a device.
+    TDriveAnswer copy = std::move(round.QueryAll(record->DriveLetter()).front());
     if (copy.error) {
         std::rethrow_exception(copy.error);
     }

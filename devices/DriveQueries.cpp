@@ -1,7 +1,9 @@
 #include "devices/DriveQueries.h"
 
 #include <atomic>
+#include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -39,11 +41,11 @@ thread_local std::atomic<const char*>* currentRequest = nullptr;
 struct TDriveQueryRound::Worker {
     std::mutex mutex; // guards everything below except request
     std::condition_variable changed;
-    std::optional<char> job;     // posted by the round, taken by the worker
-    bool answerReady = false;    // the worker's answer to the last job is in `answer`
-    TDriveAnswer answer;         // written by the worker, taken by the round
-    bool stop = false;           // the round is done with it (or it ended by itself)
-    bool abandoned = false;      // its job hangs: its answer is to be dropped
+    std::deque<char> jobs;            // posted by the round, taken in order by the worker
+    std::optional<char> current;      // the drive the worker is querying
+    std::deque<TDriveAnswer> answers; // the worker's answers in order, taken by the round
+    bool stop = false;                // the round is done with it (or it ended by itself)
+    bool abandoned = false;           // its drive hangs: whatever it answers is dropped
     std::atomic<const char*> request{nullptr}; // the request in progress (static text)
 };
 
@@ -67,24 +69,29 @@ void WorkerMain(std::shared_ptr<TDriveQueryRound::Worker> worker) {
         char letter = 0;
         {
             std::unique_lock<std::mutex> lock(worker->mutex);
-            if (!worker->changed.wait_for(lock, kIdleWorkerLife,
-                                          [&] { return worker->job || worker->stop; }) ||
-                !worker->job) {
+            const bool woken = worker->changed.wait_for(lock, kIdleWorkerLife, [&] {
+                return !worker->jobs.empty() || worker->stop || worker->abandoned;
+            });
+            if (!woken || worker->jobs.empty() || worker->abandoned) {
                 worker->stop = true;
                 break;
             }
-            letter = *worker->job;
+            letter = worker->jobs.front();
+            worker->jobs.pop_front();
+            worker->current = letter;
         }
         TDriveAnswer answer;
         QueryOnWorker(letter, answer);
         std::lock_guard<std::mutex> lock(worker->mutex);
-        worker->job.reset();
+        worker->current.reset();
         if (worker->abandoned) {
             hungLetter = letter; // a late answer: dropped with `answer`
             break;
         }
-        worker->answer = std::move(answer);
-        worker->answerReady = true;
+        if (answer.error) {
+            worker->jobs.clear(); // as the list does: nothing after a raise is asked
+        }
+        worker->answers.push_back(std::move(answer));
         worker->changed.notify_all();
     }
     currentRequest = nullptr;
@@ -147,22 +154,21 @@ TDriveQueryRound::~TDriveQueryRound() {
     }
 }
 
-TDriveAnswer TDriveQueryRound::Query(char letter) {
+void TDriveQueryRound::Post(const std::string& letters, std::size_t from,
+                            std::vector<TDriveAnswer>& answers, std::vector<bool>& posted) {
     Registry& registry = TheRegistry();
-    TDriveQueryBounds bounds;
-    {
-        std::lock_guard<std::mutex> lock(registry.mutex);
-        const auto pending = registry.pending.find(letter);
-        if (pending != registry.pending.end()) {
-            TDriveAnswer answer;
-            answer.pendingRequest = RequestText(pending->second->request);
-            return answer; // no second request to a drive that still hangs
+    std::string jobs;
+    for (std::size_t index = from; index < letters.size(); ++index) {
+        const auto pending = registry.pending.find(letters[index]);
+        posted[index] = pending == registry.pending.end();
+        if (posted[index]) {
+            jobs += letters[index];
+        } else {
+            answers[index].pendingRequest = RequestText(pending->second->request);
         }
-        bounds = registry.bounds;
     }
-    const Clock::time_point now = Clock::now();
-    if (now >= deadline_) {
-        return {};
+    if (jobs.empty()) {
+        return;
     }
     if (worker_) {
         std::lock_guard<std::mutex> lock(worker_->mutex);
@@ -172,35 +178,77 @@ TDriveAnswer TDriveQueryRound::Query(char letter) {
     }
     if (!worker_) {
         worker_ = std::make_shared<Worker>();
-        {
-            std::lock_guard<std::mutex> lock(registry.mutex);
-            ++registry.workersAlive;
-        }
+        ++registry.workersAlive;
         std::thread(WorkerMain, worker_).detach();
     }
-    const Clock::time_point until = std::min(deadline_, now + bounds.drive);
+    std::lock_guard<std::mutex> lock(worker_->mutex);
+    worker_->jobs.insert(worker_->jobs.end(), jobs.begin(), jobs.end());
+    worker_->changed.notify_all();
+}
+
+void TDriveQueryRound::Abandon() {
+    worker_->abandoned = true;
+    worker_->jobs.clear();
+    if (worker_->current) {
+        TheRegistry().pending[*worker_->current] = worker_;
+    }
+    worker_->changed.notify_all();
+    worker_.reset(); // the drives after it get a new worker
+}
+
+std::vector<TDriveAnswer> TDriveQueryRound::QueryAll(const std::string& letters) {
+    Registry& registry = TheRegistry();
+    std::vector<TDriveAnswer> answers(letters.size());
+    std::vector<bool> posted(letters.size(), false);
+    TDriveQueryBounds bounds;
     {
-        std::unique_lock<std::mutex> lock(worker_->mutex);
-        worker_->job = letter;
-        worker_->answerReady = false;
-        worker_->changed.notify_all();
-        if (worker_->changed.wait_until(lock, until, [&] { return worker_->answerReady; })) {
-            worker_->answerReady = false;
-            return std::move(worker_->answer);
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        bounds = registry.bounds;
+        if (Clock::now() < deadline_) {
+            Post(letters, 0, answers, posted);
         }
     }
-    // The bound passed. Under both locks, so that the worker either answered just now or
-    // finds itself abandoned with its drive listed as pending, never in between.
-    std::lock_guard<std::mutex> registryLock(registry.mutex);
-    std::lock_guard<std::mutex> lock(worker_->mutex);
-    if (worker_->answerReady) {
-        worker_->answerReady = false;
-        return std::move(worker_->answer);
+    for (std::size_t index = 0; index < letters.size(); ++index) {
+        if (!posted[index]) {
+            continue; // pending, answered for already
+        }
+        const Clock::time_point until = std::min(deadline_, Clock::now() + bounds.drive);
+        {
+            std::unique_lock<std::mutex> lock(worker_->mutex);
+            if (worker_->changed.wait_until(lock, until,
+                                            [&] { return !worker_->answers.empty(); })) {
+                answers[index] = std::move(worker_->answers.front());
+                worker_->answers.pop_front();
+                if (answers[index].error) {
+                    answers.resize(index + 1);
+                    return answers;
+                }
+                continue;
+            }
+        }
+        // The bound passed. Under both locks, so that the worker either answered just now
+        // or finds itself abandoned with its drive listed as pending, never in between.
+        std::lock_guard<std::mutex> registryLock(registry.mutex);
+        {
+            std::lock_guard<std::mutex> lock(worker_->mutex);
+            if (!worker_->answers.empty()) {
+                answers[index] = std::move(worker_->answers.front());
+                worker_->answers.pop_front();
+                if (answers[index].error) {
+                    answers.resize(index + 1);
+                    return answers;
+                }
+                continue;
+            }
+            answers[index].pendingRequest = RequestText(worker_->request);
+            Abandon();
+        }
+        if (Clock::now() < deadline_) {
+            Post(letters, index + 1, answers, posted);
+        } else {
+            std::fill(posted.begin() + static_cast<std::ptrdiff_t>(index) + 1, posted.end(),
+                      false); // not asked: the check's time is up
+        }
     }
-    worker_->abandoned = true;
-    registry.pending[letter] = worker_;
-    TDriveAnswer answer;
-    answer.pendingRequest = RequestText(worker_->request);
-    worker_.reset(); // the next drive gets a new worker
-    return answer;
+    return answers;
 }

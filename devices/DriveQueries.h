@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "devices/DeviceUnit.h"
 
@@ -44,15 +45,28 @@ public:
     TDriveQueryRound(const TDriveQueryRound&) = delete;
     TDriveQueryRound& operator=(const TDriveQueryRound&) = delete;
 
-    // Queries the drive in full, as TDevice::SetDriveLetter does, on the worker. Returns
-    // unanswered at once when the drive's earlier request is still pending or the check's
-    // time is up; otherwise after its answer or the bound, whichever comes first. A late
-    // answer is dropped by the worker: nothing written here ever changes afterwards.
-    TDriveAnswer Query(char letter);
+    // Queries the drives in full, in order, as TDevice::SetDriveLetter does, on the
+    // worker, which goes from one drive to the next without waiting for the GUI thread.
+    // One answer per letter, in order. A drive whose earlier request is still pending is
+    // answered for at once, unanswered, and not asked. The GUI thread waits for each
+    // answer at most the drive's bound after the one before, and never past the check's
+    // deadline; a drive that misses it becomes pending, and the drives after it go to a
+    // new worker (or, once the deadline has passed, stay unasked). A query that raises
+    // ends the list: its answer is the last, and no drive after it is asked. A late answer
+    // is dropped by its worker: nothing returned here ever changes afterwards.
+    std::vector<TDriveAnswer> QueryAll(const std::string& letters);
 
     struct Worker;
 
 private:
+    // Under the registry's lock: hands the letters from `from` on to the worker (a new one
+    // when there is none), answering for the pending ones at once.
+    void Post(const std::string& letters, std::size_t from, std::vector<TDriveAnswer>& answers,
+              std::vector<bool>& posted);
+    // Under the registry's and the worker's locks: drops the worker, its drive in progress
+    // listed as pending.
+    void Abandon();
+
     std::shared_ptr<Worker> worker_;
     std::chrono::steady_clock::time_point deadline_;
 };
