@@ -5,10 +5,10 @@
 #include "client/EntrySequence.h"
 #include "devices/DeviceEjectUnit.h"
 #include "devices/DriveQueries.h"
-#include "platform/Machine.h"
 #include "foundation/FunctionsUnit.h"
 #include "foundation/LogUnit.h"
 #include "foundation/SettingsUnit.h"
+#include "platform/Machine.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "devices/DriveQueries.h"
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -41,11 +41,11 @@ thread_local std::atomic<const char*>* currentRequest = nullptr;
 struct TDriveQueryRound::Worker {
     std::mutex mutex; // guards everything below except request
     std::condition_variable changed;
-    std::deque<char> jobs;            // posted by the round, taken in order by the worker
-    std::optional<char> current;      // the drive the worker is querying
-    std::deque<TDriveAnswer> answers; // the worker's answers in order, taken by the round
-    bool stop = false;                // the round is done with it (or it ended by itself)
-    bool abandoned = false;           // its drive hangs: whatever it answers is dropped
+    std::deque<char> jobs;                     // posted by the round, taken in order by the worker
+    std::optional<char> current;               // the drive the worker is querying
+    std::deque<TDriveAnswer> answers;          // the worker's answers in order, taken by the round
+    bool stop = false;                         // the round is done with it (or it ended by itself)
+    bool abandoned = false;                    // its drive hangs: whatever it answers is dropped
     std::atomic<const char*> request{nullptr}; // the request in progress (static text)
 };
 

@@ -17,8 +17,8 @@
 // touches only its own shared state (behind its mutex) and the pending list (behind the
 // process-wide mutex); it never logs and never touches a window or a list of the GUI.
 
-// How long the GUI thread waits: for one drive's answer, and for a whole device check
-// (every drive and the device list's copies), both from the check's start.
+// How long the GUI thread waits: for one drive's answer (after the answer before it), and
+// for a whole device check (every drive and the device list's copies, from its start).
 struct TDriveQueryBounds {
     std::chrono::milliseconds drive{700};
     std::chrono::milliseconds check{1800};

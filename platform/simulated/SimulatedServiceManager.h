@@ -37,7 +37,8 @@ struct SimulatedService {
 // Windows would leave; handles are counted so that tests can see every one closed.
 class SimulatedServiceManager : public ServiceManager {
 public:
-    explicit SimulatedServiceManager(std::atomic<std::uint32_t>& lastError) : lastError_(lastError) {}
+    explicit SimulatedServiceManager(std::atomic<std::uint32_t>& lastError)
+        : lastError_(lastError) {}
 
     enum class Call {
         OpenSCManager,

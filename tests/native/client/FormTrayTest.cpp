@@ -8,8 +8,8 @@
 #include "FakeDevicesView.h"
 #include "client/EntrySequence.h"
 #include "client/FormTray.h"
-#include "devices/DriveQueries.h"
 #include "devices/DeviceMachineTest.h"
+#include "devices/DriveQueries.h"
 #include "foundation/GetWinVersionInfoUnit.h"
 #include "foundation/LogUnit.h"
 #include "foundation/SettingsUnit.h"
@@ -459,9 +459,9 @@ TEST_F(FormTrayTest, AStickThatStopsAnsweringStillRefusesTheEndSessionAgainAndAg
     for (int query = 0; query < 2; ++query) { // the second finds its request pending
         view.calls.clear();
         EXPECT_FALSE(QueryEndSession());
-        EXPECT_THAT(view.calls, ElementsAre("block: There are 1 USB storage device(s) plugged in.",
-                                            "close devices form", "process messages",
-                                            "arm TimerWarn"));
+        EXPECT_THAT(view.calls,
+                    ElementsAre("block: There are 1 USB storage device(s) plugged in.",
+                                "close devices form", "process messages", "arm TimerWarn"));
     }
     EXPECT_THAT(LogEntries(kLogFile),
                 Contains("Drive E: does not answer: CreateFile is still pending."));

@@ -274,13 +274,14 @@ TEST_F(FormUSBDevicesTest, ASecondRefreshWhileMessagesAreHandledRebuildsEverythi
 // test releases it), while the list waits 300 ms for a drive and 600 ms for a refresh.
 class SilentDriveTest : public FormUSBDevicesTest {
 protected:
-    SilentDriveTest() { SetDriveQueryBounds({std::chrono::milliseconds(300),
-                                             std::chrono::milliseconds(600)}); }
+    SilentDriveTest() {
+        SetDriveQueryBounds({std::chrono::milliseconds(300), std::chrono::milliseconds(600)});
+    }
     void Hang(char letter) { sim.devices.drives.at(letter).hangSeconds = 30; }
     int OpensOf(const std::string& path) {
         std::lock_guard<std::recursive_mutex> lock(sim.devices.Mutex());
-        return static_cast<int>(std::count(sim.devices.opened.begin(), sim.devices.opened.end(),
-                                           path));
+        return static_cast<int>(
+            std::count(sim.devices.opened.begin(), sim.devices.opened.end(), path));
     }
 };
 
@@ -329,15 +330,13 @@ TEST_F(SilentDriveTest, ANewSilentDriveCountsAsAMediumAFixedOneAsItWasAndTimeRun
     form.RefreshDevices();
     // C and E take a drive's bound each, and with them the refresh's: F is not asked and
     // keeps its last record.
-    EXPECT_THAT(view.Texts(),
-                ElementsAre("E:", "F: BACKUP (Total: 1024.00 GB / Used: 512.00 GB)"));
+    EXPECT_THAT(view.Texts(), ElementsAre("E:", "F: BACKUP (Total: 1024.00 GB / Used: 512.00 GB)"));
     ASSERT_EQ(form.DeviceCopies().size(), 2u);
     EXPECT_EQ(view.nodes[0].device, nullptr); // its device is unknown: no Eject
     EXPECT_TRUE(form.CountsAsMedium(*form.DeviceCopies()[0]));
-    EXPECT_THAT(LogTexts(),
-                ElementsAre("Drive C: does not answer: CreateFile is still pending.",
-                            "Drive E: does not answer: CreateFile is still pending.",
-                            "Drive F: not queried: the device check ran out of time."));
+    EXPECT_THAT(LogTexts(), ElementsAre("Drive C: does not answer: CreateFile is still pending.",
+                                        "Drive E: does not answer: CreateFile is still pending.",
+                                        "Drive F: not queried: the device check ran out of time."));
     // Still pending the next time: shown and counted the same, by its letter.
     form.RefreshDevices();
     EXPECT_THAT(view.Texts(), ElementsAre("E:", "F: BACKUP (Total: 1024.00 GB / Used: 512.00 GB)"));

@@ -141,7 +141,7 @@ TEST_F(TrayMonitor, AStickThatStopsAnsweringIsRefusedInTimeAndNothingFreezes) {
     Plug(kStick);
     StartTray();
     Plug("E:  stick  980  12.5  BACKUP hang=30\r\n"); // each request to it blocks 30 s
-    for (int query = 1; query <= 2; ++query) {         // the second finds it pending
+    for (int query = 1; query <= 2; ++query) {        // the second finds it pending
         const ULONGLONG start = ::GetTickCount64();
         EXPECT_EQ(EndSession(), 1) << query;
         EXPECT_LT(::GetTickCount64() - start, 3000u) << query;
