@@ -342,3 +342,20 @@ TEST_F(SilentDriveTest, ANewSilentDriveCountsAsAMediumAFixedOneAsItWasAndTimeRun
     EXPECT_THAT(view.Texts(), ElementsAre("E:", "F: BACKUP (Total: 1024.00 GB / Used: 512.00 GB)"));
     EXPECT_TRUE(form.CountsAsMedium(*form.DeviceCopies()[0]));
 }
+
+TEST_F(SilentDriveTest, AStickThatFallsSilentBetweenItsRecordAndItsCopyKeepsTheFreshRecord) {
+    form.FormCreate();
+    view.onAddNode = [this](const std::string& text) {
+        if (text.rfind("E:", 0) == 0) {
+            std::lock_guard<std::recursive_mutex> lock(sim.devices.Mutex());
+            Hang('E');
+        }
+    };
+    form.RefreshDevices();
+    ASSERT_EQ(form.DeviceCopies().size(), 2u);
+    EXPECT_EQ(view.nodes[0].device, form.DeviceCopies()[0].get());
+    EXPECT_EQ(form.DeviceCopies()[0]->DevInst(), kStickDisk);
+    EXPECT_EQ(view.nodes[1].device, form.DeviceCopies()[1].get()); // F after it still asked
+    EXPECT_THAT(LogTexts(), ElementsAre("Drive E: does not answer: CreateFile is still pending."));
+    EXPECT_TRUE(DriveQueryPending('E'));
+}
