@@ -162,6 +162,17 @@ TEST_F(TrayMonitor, AStickThatStopsAnsweringIsRefusedInTimeAndNothingFreezes) {
     EXPECT_NE(::SendMessageTimeoutA(tree, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer), 0);
     Shot(devices, "tray-silent-stick");
 
+    // A helper's list (as over the locked session) opens meanwhile and answers too.
+    auto helper = wintest::Start(folder + "\\Driveward.exe", "2");
+    const HWND list = wintest::WaitForWindow(helper.id, "TFormUSBDevices");
+    ASSERT_NE(list, nullptr);
+    EXPECT_NE(::SendMessageTimeoutA(list, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &answer), 0);
+    EXPECT_TRUE(wintest::WaitUntil([list] {
+        return wintest::TreeChild(wintest::FindChild(list, WC_TREEVIEWA), "E:") != nullptr;
+    }));
+    ::PostMessageA(list, WM_CLOSE, 0, 0);
+    EXPECT_EQ(wintest::WaitForExit(helper, 15000), 0);
+
     // Nothing waits for the hung request at exit.
     ::PostMessageA(devices, WM_CLOSE, 0, 0);
     ::PostMessageA(window, WM_COMMAND, kExit1, 0);
