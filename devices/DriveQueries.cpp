@@ -171,19 +171,19 @@ void TDriveQueryRound::Post(const std::string& letters, std::size_t from,
         return;
     }
     if (worker_) {
+        // Checked and posted under one lock: a worker that has not stopped cannot end
+        // with jobs waiting.
         std::lock_guard<std::mutex> lock(worker_->mutex);
-        if (worker_->stop) {
-            worker_.reset(); // it ended by itself
+        if (!worker_->stop) {
+            worker_->jobs.insert(worker_->jobs.end(), jobs.begin(), jobs.end());
+            worker_->changed.notify_all();
+            return;
         }
     }
-    if (!worker_) {
-        worker_ = std::make_shared<Worker>();
-        ++registry.workersAlive;
-        std::thread(WorkerMain, worker_).detach();
-    }
-    std::lock_guard<std::mutex> lock(worker_->mutex);
-    worker_->jobs.insert(worker_->jobs.end(), jobs.begin(), jobs.end());
-    worker_->changed.notify_all();
+    worker_ = std::make_shared<Worker>();           // the first, or the last one ended by itself
+    worker_->jobs.assign(jobs.begin(), jobs.end()); // before its thread starts
+    ++registry.workersAlive;
+    std::thread(WorkerMain, worker_).detach();
 }
 
 void TDriveQueryRound::Abandon() {
@@ -228,9 +228,10 @@ std::vector<TDriveAnswer> TDriveQueryRound::QueryAll(const std::string& letters)
         }
         // The bound passed. Under both locks, so that the worker either answered just now
         // or finds itself abandoned with its drive listed as pending, never in between.
+        const std::shared_ptr<Worker> abandoned = worker_; // outlives the lock below
         std::lock_guard<std::mutex> registryLock(registry.mutex);
         {
-            std::lock_guard<std::mutex> lock(worker_->mutex);
+            std::lock_guard<std::mutex> lock(abandoned->mutex);
             if (!worker_->answers.empty()) {
                 answers[index] = std::move(worker_->answers.front());
                 worker_->answers.pop_front();
