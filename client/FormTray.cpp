@@ -58,7 +58,7 @@ bool TTrayForm::CheckPluggedInDevices() {
     const auto& copies = devicesForm_->DeviceCopies();
     bool pluggedIn = false;
     for (const auto& device : copies) {
-        if (device->StorageTotal() > 0) {
+        if (devicesForm_->CountsAsMedium(*device)) {
             pluggedIn = true;
             break;
         }

@@ -1,13 +1,30 @@
 #include "client/FormUSBDevicesUnit.h"
 
+#include <map>
+
 #include "client/EntrySequence.h"
 #include "devices/DeviceEjectUnit.h"
-#include "devices/USBDevicesUnit.h"
+#include "devices/DriveQueries.h"
 #include "foundation/FunctionsUnit.h"
 #include "foundation/LogUnit.h"
 #include "foundation/SettingsUnit.h"
+#include "platform/Machine.h"
 
 namespace {
+
+constexpr int kDriveLetters = 26; // bits above Z are not drives
+
+// The event line for a drive that did not answer within the bound.
+void LogNotAnswering(char letter, const TDriveAnswer& answer) {
+    if (Log == nullptr) {
+        return;
+    }
+    const std::string drive = std::string(1, letter) + ":";
+    Log->Add(answer.pendingRequest.empty()
+                 ? "Drive " + drive + " not queried: the device check ran out of time."
+                 : "Drive " + drive + " does not answer: " + answer.pendingRequest +
+                       " is still pending.");
+}
 
 bool DebugLogging() {
     return Settings().Debug() && Log != nullptr;
@@ -60,26 +77,67 @@ void TFormUSBDevices::FormDestroy() {
     }
 }
 
+bool TFormUSBDevices::CountsAsMedium(const TDevice& device) const {
+    return device.StorageTotal() > 0 || presumedMedium_.count(&device) != 0;
+}
+
 void TFormUSBDevices::RefreshDevices() {
     view_.DeleteRootChildren();
-    deviceCopies_.clear(); // the deleted nodes referred to these records
+    // The deleted nodes referred to these records. They are what the list last knew of
+    // its drives: a drive that does not answer now is shown and counted as it was then.
+    std::map<char, std::unique_ptr<TDevice>> lastKnown;
+    std::set<char> presumedBefore;
+    for (auto& copy : deviceCopies_) {
+        const char letter = copy->DriveLetter()[0];
+        if (presumedMedium_.count(copy.get()) != 0) {
+            presumedBefore.insert(letter);
+        }
+        lastKnown[letter] = std::move(copy);
+    }
+    deviceCopies_.clear();
+    presumedMedium_.clear();
     view_.SetEjectEnabled(false);
     view_.SetBrowseEnabled(!StartedAsHelper);
 
-    auto devices = std::make_unique<TUSBDevices>();
+    // Every drive is queried in full on a worker, the GUI thread waiting with a bound:
+    // the same records as TUSBDevices::Refresh whenever every drive answers in time.
+    TDriveQueryRound round;
+    std::vector<std::pair<char, TDriveAnswer>> devices;
     Finally guard([this, &devices] {
-        devices.reset();
+        devices.clear();
         view_.ExpandTree();
     });
-    devices->Refresh();
+    const std::uint32_t drives = platform::CurrentMachine().storage->LogicalDrives();
+    std::string letters;
+    for (int index = 0; index < kDriveLetters; ++index) {
+        if ((drives >> index & 1u) != 0) {
+            letters += static_cast<char>('A' + index);
+        }
+    }
+    auto records = round.QueryAll(letters);
+    for (std::size_t index = 0; index < records.size(); ++index) {
+        devices.emplace_back(letters[index], std::move(records[index]));
+    }
+    if (!devices.empty() && devices.back().second.error) {
+        // As the list does: the records before it stay, the exception goes on.
+        std::rethrow_exception(devices.back().second.error);
+    }
+    const std::set<char> present(letters.begin(), letters.end());
+    const std::set<char> presentBefore = std::move(presentDrives_);
+    presentDrives_ = present;
     const bool debug = DebugLogging();
     if (debug) {
         Log->DebugBegin();
-        Log->AddFmt("Doing refresh: drives found: %d", {devices->Count()});
+        Log->AddFmt("Doing refresh: drives found: %d", {static_cast<int>(devices.size())});
         Log->DebugEnd();
     }
-    for (int index = 0; index < devices->Count(); ++index) {
-        const TDevice& record = devices->Items(index);
+    for (auto& [letter, answer] : devices) {
+        if (!answer.answered) {
+            LogNotAnswering(letter, answer);
+            AddSilentDriveNode(letter, lastKnown, presumedBefore, presentBefore);
+            continue;
+        }
+        const TDevice& record = *answer.device;
         if (debug) {
             Log->AddFmt("Drive info: %s", {record.GetDriveInfo()});
         }
@@ -87,7 +145,7 @@ void TFormUSBDevices::RefreshDevices() {
             if (debug) {
                 Log->DebugEnd();
             }
-            AddDriveNode(record);
+            AddDriveNode(answer.device, round);
         } else if (debug) {
             Log->AddFmt("Drive %s is not removable and therefore skipped.",
                         {record.GetDriveInfo()});
@@ -102,17 +160,56 @@ void TFormUSBDevices::RefreshDevices() {
     view_.ProcessMessages();
 }
 
-void TFormUSBDevices::AddDriveNode(const TDevice& record) {
-    const NodeId node = view_.AddRootChild(record.DriveLetter() + ":" + " " + record.VolumeName() +
-                                               " (Total: " + record.StorageTotalAsText() +
-                                               " / Used: " + record.StorageUsedAsText() + ")",
-                                           kDriveImage);
-    // The copy queries the drive afresh and may raise; the node then keeps its text
-    // without a device.
-    auto copy = std::make_unique<TDevice>(record.DriveLetter());
-    copy->Assign(&record);
-    view_.SetNodeDevice(node, copy.get());
-    deviceCopies_.push_back(std::move(copy));
+namespace {
+std::string NodeText(const TDevice& record) {
+    return record.DriveLetter() + ":" + " " + record.VolumeName() +
+           " (Total: " + record.StorageTotalAsText() + " / Used: " + record.StorageUsedAsText() +
+           ")";
+}
+} // namespace
+
+void TFormUSBDevices::AddDriveNode(std::unique_ptr<TDevice>& record, TDriveQueryRound& round) {
+    const NodeId node = view_.AddRootChild(NodeText(*record), kDriveImage);
+    // The copy queries the drive afresh, once its node is there, and may raise; the node
+    // then keeps its text without a device.
+    TDriveAnswer copy = std::move(round.QueryAll(record->DriveLetter()).front());
+    if (copy.error) {
+        std::rethrow_exception(copy.error);
+    }
+    if (!copy.answered) {
+        // The record answered a moment ago: it stands for the copy.
+        LogNotAnswering(record->DriveLetter()[0], copy);
+        copy.device = std::move(record);
+    }
+    view_.SetNodeDevice(node, copy.device.get());
+    deviceCopies_.push_back(std::move(copy.device));
+}
+
+void TFormUSBDevices::AddSilentDriveNode(char letter,
+                                         std::map<char, std::unique_ptr<TDevice>>& lastKnown,
+                                         const std::set<char>& presumedBefore,
+                                         const std::set<char>& presentBefore) {
+    const auto known = lastKnown.find(letter);
+    if (known != lastKnown.end()) {
+        // Listed before: its last known record, with its device for Eject.
+        std::unique_ptr<TDevice> record = std::move(known->second);
+        const NodeId node = view_.AddRootChild(
+            presumedBefore.count(letter) != 0 ? record->DriveLetter() + ":" : NodeText(*record),
+            kDriveImage);
+        view_.SetNodeDevice(node, record.get());
+        if (presumedBefore.count(letter) != 0) {
+            presumedMedium_.insert(record.get());
+        }
+        deviceCopies_.push_back(std::move(record));
+    } else if (presentBefore.count(letter) == 0) {
+        // New: counted as USB storage with a medium, shown by its letter; its device is
+        // unknown, so the node carries none and Eject stays off.
+        auto record = std::make_unique<TDevice>(std::string(1, letter));
+        view_.AddRootChild(record->DriveLetter() + ":", kDriveImage);
+        presumedMedium_.insert(record.get());
+        deviceCopies_.push_back(std::move(record));
+    }
+    // Present before but not listed (not USB storage then): it counts as it was.
 }
 
 void TFormUSBDevices::EjectCommand() {

@@ -1,10 +1,14 @@
 #pragma once
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "devices/DeviceUnit.h"
+
+class TDriveQueryRound;
 
 // The device list window: the USB storage drives as a tree (one root for the computer,
 // one child per drive), and the records the tray monitor counts before it warns. All its
@@ -73,7 +77,15 @@ public:
     // Rebuilds DeviceCopies and the tree from a fresh list of all logical drives. When
     // the device model raises, the tree keeps the nodes added so far, DeviceCopies the
     // records completed so far, and the exception goes on to the window's boundary.
+    // The drives are queried on a worker, waited for with a bound (DriveQueries.h). A
+    // drive that does not answer in time gets an event line in the log and is listed
+    // conservatively: with its last known record when it was listed before, by its
+    // letter and counted as holding a medium when it was not there before, not at all
+    // when it was there but not listed.
     void RefreshDevices();
+    // Whether the record counts as USB storage holding a medium: its size, or a drive
+    // that did not answer and is presumed to hold one.
+    bool CountsAsMedium(const TDevice& device) const;
 
     void EjectCommand();
     void BrowseCommand();
@@ -92,10 +104,15 @@ public:
     const std::string& BaseCaption() const { return baseCaption_; }
 
 private:
-    void AddDriveNode(const TDevice& record);
+    void AddDriveNode(std::unique_ptr<TDevice>& record, TDriveQueryRound& round);
+    void AddSilentDriveNode(char letter, std::map<char, std::unique_ptr<TDevice>>& lastKnown,
+                            const std::set<char>& presumedBefore,
+                            const std::set<char>& presentBefore);
 
     View& view_;
     std::vector<std::unique_ptr<TDevice>> deviceCopies_;
+    std::set<const TDevice*> presumedMedium_; // copies of drives that did not answer
+    std::set<char> presentDrives_;            // the drives of the last refresh
     std::string baseCaption_;
     bool sessionNotificationRegistered_ = false;
 };

@@ -3,6 +3,8 @@
 #include "platform/windows/Win32Machine.h"
 
 platform::Machine& ProcessMachine() {
-    static platform::windows::Win32Machine machine;
+    // Never destroyed: a device-query worker may still hang in a drive's request while
+    // the process ends, and must find it intact when it returns.
+    static platform::windows::Win32Machine& machine = *new platform::windows::Win32Machine;
     return machine.machine();
 }

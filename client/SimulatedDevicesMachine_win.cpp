@@ -44,8 +44,10 @@ std::wstring ScenarioPath() {
 // The simulated-devices test variant: the real Win32 machine, except that the drives and
 // devices come from the scenario file. Never linked into the shipped program.
 platform::Machine& ProcessMachine() {
-    static platform::windows::Win32Machine win32;
-    static platform::ScenarioDevices devices(ScenarioPath());
+    // Never destroyed: a device-query worker may still hang in a drive's request while
+    // the process ends, and must find them intact when it returns.
+    static platform::windows::Win32Machine& win32 = *new platform::windows::Win32Machine;
+    static platform::ScenarioDevices& devices = *new platform::ScenarioDevices(ScenarioPath());
     static platform::Machine machine = [] {
         platform::Machine simulated = win32.machine();
         simulated.storage = &devices;

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "devices/BusTypeName.h"
+#include "devices/DriveQueries.h"
 #include "devices/StorageDescriptor.h"
 #include "foundation/Assertions.h"
 #include "foundation/TextFormat.h"
@@ -108,10 +109,12 @@ void TDevice::QueryDeviceNumber() {
     deviceNumber_ = 0;
     deviceNumberRead_ = false;
     auto& storage = *platform::CurrentMachine().storage;
+    NoteDeviceRequest("CreateFile");
     const auto drive = storage.OpenForQuery(DrivePath());
     if (!drive) {
         return;
     }
+    NoteDeviceRequest("IOCTL_STORAGE_GET_DEVICE_NUMBER");
     if (const auto number = storage.GetDeviceNumber(*drive)) {
         deviceType_ = number->deviceType;
         deviceNumber_ = number->deviceNumber;
@@ -123,6 +126,7 @@ void TDevice::QueryDeviceNumber() {
 void TDevice::QueryDosDevice() {
     dosDeviceName_.clear();
     isFloppy_ = false;
+    NoteDeviceRequest("QueryDosDevice");
     if (const auto name = platform::CurrentMachine().storage->QueryDosDevice(driveLetter_ + ":")) {
         dosDeviceName_ = *name;
         isFloppy_ = dosDeviceName_.find(kFloppyMarker) != std::string::npos;
@@ -133,6 +137,7 @@ void TDevice::LookupDeviceInstance() {
     // Reset like every other step: a drive that no longer matches must not keep the
     // device instance of an earlier query, or Eject would aim at that device.
     instance_ = TDeviceInstance{};
+    NoteDeviceRequest("device-instance lookup");
     ::LookupDeviceInstance(
         driveLetter_, isFloppy_,
         deviceNumberRead_ ? std::optional<std::uint32_t>(deviceNumber_) : std::nullopt, instance_);
@@ -144,6 +149,7 @@ void TDevice::QueryStorageProperty() {
     productRevision_.clear();
     busType_ = 0;
     auto& storage = *platform::CurrentMachine().storage;
+    NoteDeviceRequest("CreateFile");
     const auto drive = storage.OpenForQuery(DrivePath());
     if (!drive) {
         return;
@@ -152,6 +158,7 @@ void TDevice::QueryStorageProperty() {
     // The descriptor's Size member tells the device how much room it has.
     buffer[kStorageDescriptorSizeOffset] = kStorageDescriptorBufferSize & 0xFF;
     buffer[kStorageDescriptorSizeOffset + 1] = (kStorageDescriptorBufferSize >> 8) & 0xFF;
+    NoteDeviceRequest("IOCTL_STORAGE_QUERY_PROPERTY");
     const auto returned = storage.QueryStorageDescriptor(*drive, buffer);
     if (!returned) {
         return;
@@ -168,10 +175,12 @@ void TDevice::QueryHotplugInfo() {
     mediaHotplug_ = false;
     deviceHotplug_ = false;
     auto& storage = *platform::CurrentMachine().storage;
+    NoteDeviceRequest("CreateFile");
     const auto drive = storage.OpenForQuery(DrivePath());
     if (!drive) {
         return;
     }
+    NoteDeviceRequest("IOCTL_STORAGE_GET_HOTPLUG_INFO");
     if (const auto info = storage.GetHotplugInfo(*drive)) {
         mediaRemovable_ = info->mediaRemovable;
         mediaHotplug_ = info->mediaHotplug;
@@ -187,7 +196,9 @@ void TDevice::QueryVolume() {
     storageTotal_ = 0;
     auto& storage = *platform::CurrentMachine().storage;
     const std::string root = driveLetter_ + ":\\";
+    NoteDeviceRequest("GetVolumeInformation");
     if (const auto volume = storage.GetVolumeInformation(root)) {
+        NoteDeviceRequest("GetDiskFreeSpaceEx");
         if (const auto space = storage.GetDiskFreeSpace(root)) {
             storageFree_ = space->freeBytesAvailable;
             storageTotal_ = space->totalBytes;

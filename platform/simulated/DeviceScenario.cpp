@@ -39,6 +39,7 @@ struct DriveLine {
     bool veto = false;
     std::optional<SimulatedBlocker> blocker; // veto=IMAGE:PID
     bool lookupFault = false;
+    std::uint32_t hangSeconds = 0;
 };
 
 bool IsBlank(char c) {
@@ -167,9 +168,34 @@ std::optional<SimulatedBlocker> ParseVetoBy(std::string_view text) {
                             static_cast<std::uint32_t>(processId)};
 }
 
+constexpr std::string_view kHangOption = "hang=";
+
+// "hang=SECONDS": 1 to kMaxScenarioHangSeconds, digits only.
+std::optional<std::uint32_t> ParseHang(const Token& token) {
+    if (token.quoted || token.text.substr(0, kHangOption.size()) != kHangOption) {
+        return std::nullopt;
+    }
+    const std::string_view digits = token.text.substr(kHangOption.size());
+    if (digits.empty() || digits.size() > 4) {
+        return std::nullopt;
+    }
+    std::uint32_t seconds = 0;
+    for (const char c : digits) {
+        if (!IsDigit(c)) {
+            return std::nullopt;
+        }
+        seconds = seconds * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    if (seconds == 0 || seconds > kMaxScenarioHangSeconds) {
+        return std::nullopt;
+    }
+    return seconds;
+}
+
 bool IsOption(const Token& token) {
     return !token.quoted && (token.text == "veto" || token.text == "lookup-fault" ||
-                             ParseVetoBy(token.text).has_value());
+                             ParseVetoBy(token.text).has_value() ||
+                             token.text.substr(0, kHangOption.size()) == kHangOption);
 }
 
 std::optional<DriveLine> ParseDriveLine(const std::vector<Token>& tokens) {
@@ -212,6 +238,13 @@ std::optional<DriveLine> ParseDriveLine(const std::vector<Token>& tokens) {
         if (!IsOption(tokens[next])) {
             return std::nullopt;
         }
+        if (tokens[next].text.substr(0, kHangOption.size()) == kHangOption) {
+            const auto hang = ParseHang(tokens[next]);
+            if (!hang) {
+                return std::nullopt;
+            }
+            drive.hangSeconds = *hang;
+        }
         drive.veto = drive.veto || tokens[next].text == "veto";
         if (auto blocker = ParseVetoBy(tokens[next].text)) {
             drive.veto = true;
@@ -250,6 +283,7 @@ void AddDrive(const DriveLine& line, std::uint32_t n, SimulatedDevices& devices,
         MakeStorageDescriptor(fixed ? kBusTypeAta : kBusTypeUsb, "Simulated", product, "1.00");
     drive.hotplug = StorageHotplugInfo{removable, false, !fixed};
     drive.space = line.space;
+    drive.hangSeconds = line.hangSeconds;
     drive.volume.reset();
     if (line.space) {
         drive.volume = VolumeInformation{line.label, removable ? "FAT32" : "NTFS"};
@@ -298,6 +332,7 @@ std::vector<std::string_view> LinesOf(std::string_view text, int& skipped) {
 } // namespace
 
 DeviceScenarioResult LoadDeviceScenario(std::string_view text, SimulatedDevices& devices) {
+    std::lock_guard<std::recursive_mutex> lock(devices.Mutex()); // a worker may be querying
     devices.drives.clear();
     devices.interfaces.clear();
     devices.parents.clear();
@@ -343,6 +378,7 @@ DeviceScenarioResult LoadDeviceScenario(std::string_view text, SimulatedDevices&
 }
 
 std::string RemoveDrivesBelow(SimulatedDevices& devices, std::uint32_t devInst) {
+    std::lock_guard<std::recursive_mutex> lock(devices.Mutex()); // a worker may be querying
     const auto listed = devices.interfaces.find(SetupApi::GUID_DEVINTERFACE_DISK);
     if (listed == devices.interfaces.end()) {
         return {};

@@ -28,8 +28,10 @@ namespace platform {
 // - options: `veto` (the drive's USB device refuses to be ejected), `veto=IMAGE:PID` (it
 //   refuses, and the refusal writes an event 225 naming the program IMAGE, at most
 //   kMaxScenarioProgram characters without "\", in kBlockerFolder, with process id PID,
-//   into the simulated System log), `lookup-fault` (the
-//   setup interfaces fail while looking for the drive's disk, so a refresh raises EOSError).
+//   into the simulated System log), `lookup-fault` (the setup interfaces fail while
+//   looking for the drive's disk, so a refresh raises EOSError), `hang=SECONDS` (every
+//   storage request to the drive blocks that long: a stick that stopped answering; 1 to
+//   kMaxScenarioHangSeconds).
 // - `#` starts a comment, up to the end of the line. Blank lines are ignored.
 //
 // The text is untrusted: a line that does not follow these rules (unknown kind or option,
@@ -41,6 +43,7 @@ inline constexpr std::size_t kMaxScenarioLabel = 32;
 inline constexpr std::size_t kMaxScenarioProgram = 64;
 // The folder of a `veto=` program: on the volume of the scenario's first drive.
 inline constexpr const char* kBlockerFolder = "\\Device\\HarddiskVolume1\\Program Files\\";
+inline constexpr std::uint32_t kMaxScenarioHangSeconds = 3600;
 
 struct DeviceScenarioResult {
     int drives = 0;

@@ -18,10 +18,11 @@ ScenarioDevices::ScenarioDevices(std::wstring scenarioPath) : path_(std::move(sc
 
 template <typename Call> auto ScenarioDevices::Forward(Call&& call) {
     // The simulated calls set the value only when they fail, like the system: a call that
-    // succeeds leaves the thread's value as it was.
-    lastError_ = scenario::ThreadLastError();
+    // succeeds leaves the thread's value as it was. Each thread has its own value (a
+    // device-query worker calls too), as on Windows.
+    SimulatedDevices::SetThreadError(scenario::ThreadLastError());
     auto result = call();
-    scenario::SetThreadLastError(lastError_);
+    scenario::SetThreadLastError(SimulatedDevices::ThreadError());
     return result;
 }
 
@@ -40,7 +41,8 @@ void ScenarioDevices::ReloadIfChanged() {
     lastLoad_ = LoadDeviceScenario(content_, devices_);
 }
 
-std::string ScenarioDevices::DriveLetters() const {
+std::string ScenarioDevices::DriveLetters() {
+    std::lock_guard<std::recursive_mutex> lock(devices_.Mutex());
     std::string letters;
     for (const auto& [letter, drive] : devices_.drives) {
         letters += letter;
@@ -83,8 +85,11 @@ std::uint32_t ScenarioDevices::LogicalDrives() {
     scenario::SetThreadLastError(callersError);
     // The simulation records every path opened and every eject request for tests to read
     // back; a program that refreshes all day must not keep them all.
-    devices_.opened.clear();
-    devices_.ejectRequests.clear();
+    {
+        std::lock_guard<std::recursive_mutex> lock(devices_.Mutex());
+        devices_.opened.clear();
+        devices_.ejectRequests.clear();
+    }
     return Forward([&] { return devices_.LogicalDrives(); });
 }
 

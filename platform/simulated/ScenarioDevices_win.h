@@ -31,7 +31,10 @@ namespace platform {
 //   program into the simulated System log, which the process reads through this class's
 //   EventLog as it would read the real one.
 //
-// For the thread that runs the device model only.
+// Called from the GUI thread and from device-query workers: the simulated drives are read
+// and changed only under the SimulatedDevices lock, and each thread keeps its own
+// last-error value. Everything else (the file watch, the announcements) is the GUI
+// thread's.
 class ScenarioDevices : public Storage, public DeviceSetup, public EventLog {
 public:
     explicit ScenarioDevices(std::wstring scenarioPath);
@@ -83,10 +86,10 @@ private:
     template <typename Call> auto Forward(Call&& call);
     void ReloadIfChanged();
     void AnnounceChanges();
-    std::string DriveLetters() const;
+    std::string DriveLetters();
 
     std::wstring path_;
-    std::uint32_t lastError_ = 0;
+    std::atomic<std::uint32_t> lastError_{0}; // unused: each thread has its own
     SimulatedDevices devices_{lastError_};
     // The file as last loaded.
     bool present_ = false;

@@ -1,6 +1,7 @@
 #include "platform/simulated/SimulatedDevices.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace platform {
@@ -23,9 +24,10 @@ class SimulatedDeviceHandle : public DeviceHandle {
 public:
     SimulatedDeviceHandle(SimulatedDevices& devices, std::string path)
         : devices_(devices), path_(std::move(path)) {
-        ++devices_.openHandles;
+        ++devices_.openHandles; // created inside a call that holds the machine's lock
     }
     ~SimulatedDeviceHandle() override {
+        std::lock_guard<std::recursive_mutex> lock(devices_.Mutex());
         --devices_.openHandles;
         devices_.Count("CloseHandle");
     }
@@ -42,9 +44,10 @@ class SimulatedDeviceInfoSet : public DeviceInfoSet {
 public:
     SimulatedDeviceInfoSet(SimulatedDevices& devices, Guid interfaceClass, std::uintptr_t value)
         : devices_(devices), interfaceClass_(interfaceClass), value_(value) {
-        ++devices_.openSets;
+        ++devices_.openSets; // created inside a call that holds the machine's lock
     }
     ~SimulatedDeviceInfoSet() override {
+        std::lock_guard<std::recursive_mutex> lock(devices_.Mutex());
         --devices_.openSets;
         devices_.Count("SetupDiDestroyDeviceInfoList");
     }
@@ -139,7 +142,60 @@ std::vector<std::uint8_t> MakeStorageDescriptor(std::uint8_t busType, const std:
     return bytes;
 }
 
+namespace {
+thread_local std::uint32_t threadError = 0;
+}
+
+std::uint32_t SimulatedDevices::ThreadError() {
+    return threadError;
+}
+
+void SimulatedDevices::SetThreadError(std::uint32_t code) {
+    threadError = code;
+}
+
+void SimulatedDevices::SetError(std::uint32_t code) {
+    lastError_ = code;
+    threadError = code;
+}
+
+void SimulatedDevices::HangIfAsked(const std::string& text) {
+    std::uint32_t seconds = 0;
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        const SimulatedDrive* drive = text.empty() ? nullptr : DriveOf(text.substr(0, 2), 1);
+        seconds = drive == nullptr ? 0 : drive->hangSeconds;
+    }
+    if (seconds == 0) {
+        return;
+    }
+    // Blocks without the machine's lock, so that other threads keep being answered.
+    std::unique_lock<std::mutex> lock(hangMutex_);
+    ++hangingNow_;
+    hangEnded_.wait_for(lock, std::chrono::seconds(seconds), [this] { return hangsReleased_; });
+    --hangingNow_;
+}
+
+void SimulatedDevices::ReleaseHangs() {
+    {
+        std::lock_guard<std::mutex> lock(hangMutex_);
+        hangsReleased_ = true;
+    }
+    hangEnded_.notify_all();
+}
+
+void SimulatedDevices::ResetHangs() {
+    std::lock_guard<std::mutex> lock(hangMutex_);
+    hangsReleased_ = false;
+}
+
+int SimulatedDevices::HangingNow() {
+    std::lock_guard<std::mutex> lock(hangMutex_);
+    return hangingNow_;
+}
+
 void SimulatedDevices::Count(const char* name) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     ++osCalls;
     ++callsByName[name];
 }
@@ -166,6 +222,7 @@ const SimulatedInterface* SimulatedDevices::InterfaceOf(const DeviceInfoSet& set
 }
 
 std::uint32_t SimulatedDevices::LogicalDrives() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("GetLogicalDrives");
     std::uint32_t mask = 0;
     for (const auto& [letter, drive] : drives) {
@@ -177,22 +234,26 @@ std::uint32_t SimulatedDevices::LogicalDrives() {
 }
 
 std::uint32_t SimulatedDevices::DriveType(const std::string& drive) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("GetDriveTypeA");
     const SimulatedDrive* simulated = DriveOf(drive, 1);
     return simulated == nullptr ? kDriveNoRootDir : simulated->driveType;
 }
 
 std::optional<std::string> SimulatedDevices::QueryDosDevice(const std::string& drive) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("QueryDosDeviceA");
     const SimulatedDrive* simulated = DriveOf(drive, 1);
     if (simulated == nullptr || !simulated->dosDeviceName) {
-        lastError_ = kErrorFileNotFound;
+        SetError(kErrorFileNotFound);
         return std::nullopt;
     }
     return simulated->dosDeviceName;
 }
 
 std::unique_ptr<DeviceHandle> SimulatedDevices::OpenForQuery(const std::string& path) {
+    HangIfAsked(path.rfind("\\\\.\\", 0) == 0 ? path.substr(4) : std::string());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("CreateFileA");
     opened.push_back(path);
     bool opens = false;
@@ -207,13 +268,15 @@ std::unique_ptr<DeviceHandle> SimulatedDevices::OpenForQuery(const std::string& 
         }
     }
     if (!opens) {
-        lastError_ = kErrorFileNotFound;
+        SetError(kErrorFileNotFound);
         return nullptr;
     }
     return std::make_unique<SimulatedDeviceHandle>(*this, path);
 }
 
 std::optional<StorageDeviceNumber> SimulatedDevices::GetDeviceNumber(DeviceHandle& device) {
+    HangIfAsked(PathOf(device).rfind("\\\\.\\", 0) == 0 ? PathOf(device).substr(4) : std::string());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("DeviceIoControl");
     const std::string& path = PathOf(device);
     if (path.rfind("\\\\.\\", 0) == 0) {
@@ -230,16 +293,18 @@ std::optional<StorageDeviceNumber> SimulatedDevices::GetDeviceNumber(DeviceHandl
             }
         }
     }
-    lastError_ = kErrorInvalidFunction;
+    SetError(kErrorInvalidFunction);
     return std::nullopt;
 }
 
 std::optional<std::size_t>
 SimulatedDevices::QueryStorageDescriptor(DeviceHandle& device, std::span<std::uint8_t> buffer) {
+    HangIfAsked(PathOf(device).rfind("\\\\.\\", 0) == 0 ? PathOf(device).substr(4) : std::string());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("DeviceIoControl");
     const SimulatedDrive* drive = DriveOf(PathOf(device).substr(4), 1);
     if (drive == nullptr || !drive->descriptor) {
-        lastError_ = kErrorInvalidFunction;
+        SetError(kErrorInvalidFunction);
         return std::nullopt;
     }
     const std::size_t count = std::min(buffer.size(), drive->descriptor->size());
@@ -248,39 +313,46 @@ SimulatedDevices::QueryStorageDescriptor(DeviceHandle& device, std::span<std::ui
 }
 
 std::optional<StorageHotplugInfo> SimulatedDevices::GetHotplugInfo(DeviceHandle& device) {
+    HangIfAsked(PathOf(device).rfind("\\\\.\\", 0) == 0 ? PathOf(device).substr(4) : std::string());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("DeviceIoControl");
     const SimulatedDrive* drive = DriveOf(PathOf(device).substr(4), 1);
     if (drive == nullptr || !drive->hotplug) {
-        lastError_ = kErrorNotSupported;
+        SetError(kErrorNotSupported);
         return std::nullopt;
     }
     return drive->hotplug;
 }
 
 std::optional<VolumeInformation> SimulatedDevices::GetVolumeInformation(const std::string& root) {
+    HangIfAsked(root);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("GetVolumeInformationA");
     const SimulatedDrive* drive = DriveOf(root, 2);
     if (drive == nullptr || !drive->volume) {
-        lastError_ = kErrorNotReady;
+        SetError(kErrorNotReady);
         return std::nullopt;
     }
     return drive->volume;
 }
 
 std::optional<DiskSpace> SimulatedDevices::GetDiskFreeSpace(const std::string& root) {
+    HangIfAsked(root);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("GetDiskFreeSpaceExA");
     const SimulatedDrive* drive = DriveOf(root, 2);
     if (drive == nullptr || !drive->space) {
-        lastError_ = kErrorNotReady;
+        SetError(kErrorNotReady);
         return std::nullopt;
     }
     return drive->space;
 }
 
 std::unique_ptr<DeviceInfoSet> SimulatedDevices::GetClassDevs(const Guid& interfaceClass) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("SetupDiGetClassDevsA");
     if (classDevsFails) {
-        lastError_ = kErrorInvalidData;
+        SetError(kErrorInvalidData);
         return nullptr;
     }
     // A recognisable handle value per set handed out.
@@ -291,16 +363,17 @@ std::unique_ptr<DeviceInfoSet> SimulatedDevices::GetClassDevs(const Guid& interf
 std::optional<DeviceInterfaceData>
 SimulatedDevices::EnumDeviceInterfaces(DeviceInfoSet& set, const Guid& interfaceClass,
                                        std::uint32_t index) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("SetupDiEnumDeviceInterfaces");
     if (enumFault && enumFault->index == index) {
-        lastError_ = enumFault->error;
+        SetError(enumFault->error);
         return std::nullopt;
     }
     const auto& simulated = static_cast<SimulatedDeviceInfoSet&>(set);
     const auto it = interfaces.find(simulated.interfaceClass());
     if (!(interfaceClass == simulated.interfaceClass()) || it == interfaces.end() ||
         index >= it->second.size()) {
-        lastError_ = kErrorNoMoreItems;
+        SetError(kErrorNoMoreItems);
         return std::nullopt;
     }
     return DeviceInterfaceData{32, interfaceClass, 1, index + 1u};
@@ -309,36 +382,38 @@ SimulatedDevices::EnumDeviceInterfaces(DeviceInfoSet& set, const Guid& interface
 bool SimulatedDevices::GetDeviceInterfaceDetailSize(DeviceInfoSet& set,
                                                     const DeviceInterfaceData& interfaceData,
                                                     std::uint32_t& requiredSize) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("SetupDiGetDeviceInterfaceDetailA");
     requiredSize = 0;
     if (detailSizeFault && detailSizeFault->index + 1 == interfaceData.reserved) {
-        lastError_ = detailSizeFault->error;
+        SetError(detailSizeFault->error);
         return false;
     }
     const SimulatedInterface* simulated = InterfaceOf(set, interfaceData);
     if (simulated == nullptr) {
-        lastError_ = kErrorInvalidData;
+        SetError(kErrorInvalidData);
         return false;
     }
     requiredSize = kDetailPathOffset + static_cast<std::uint32_t>(simulated->path.size()) + 1;
-    lastError_ = kErrorInsufficientBuffer;
+    SetError(kErrorInsufficientBuffer);
     return false;
 }
 
 std::optional<DeviceInterfaceDetail> SimulatedDevices::GetDeviceInterfaceDetail(
     DeviceInfoSet& set, const DeviceInterfaceData& interfaceData, std::uint32_t bufferSize) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("SetupDiGetDeviceInterfaceDetailA");
     if (detailFault && detailFault->index + 1 == interfaceData.reserved) {
-        lastError_ = detailFault->error;
+        SetError(detailFault->error);
         return std::nullopt;
     }
     const SimulatedInterface* simulated = InterfaceOf(set, interfaceData);
     if (simulated == nullptr) {
-        lastError_ = kErrorInvalidData;
+        SetError(kErrorInvalidData);
         return std::nullopt;
     }
     if (bufferSize < kDetailPathOffset + simulated->path.size() + 1) {
-        lastError_ = kErrorInsufficientBuffer;
+        SetError(kErrorInsufficientBuffer);
         return std::nullopt;
     }
     const auto& simulatedSet = static_cast<SimulatedDeviceInfoSet&>(set);
@@ -350,19 +425,21 @@ std::optional<DeviceInterfaceDetail> SimulatedDevices::GetDeviceInterfaceDetail(
 std::optional<std::uint32_t>
 SimulatedDevices::GetDeviceRegistryPropertyDword(DeviceInfoSet& set, const DevInfoData& device,
                                                  std::uint32_t property) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("SetupDiGetDeviceRegistryPropertyA");
     DeviceInterfaceData data;
     data.reserved = device.reserved;
     const SimulatedInterface* simulated = InterfaceOf(set, data);
     if (simulated == nullptr || property != kPropertyCapabilities ||
         !simulated->capabilitiesReadable) {
-        lastError_ = kErrorInvalidData;
+        SetError(kErrorInvalidData);
         return std::nullopt;
     }
     return simulated->capabilities;
 }
 
 std::optional<std::uint32_t> SimulatedDevices::GetParentDevice(std::uint32_t devInst) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("CM_Get_Parent");
     const auto it = parents.find(devInst);
     if (it == parents.end()) {
@@ -372,6 +449,7 @@ std::optional<std::uint32_t> SimulatedDevices::GetParentDevice(std::uint32_t dev
 }
 
 std::optional<std::string> SimulatedDevices::GetDeviceInstanceId(std::uint32_t devInst) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("CM_Get_Device_IDA");
     const auto it = deviceInstanceIds.find(devInst);
     if (it != deviceInstanceIds.end()) {
@@ -381,6 +459,7 @@ std::optional<std::string> SimulatedDevices::GetDeviceInstanceId(std::uint32_t d
 }
 
 EjectResult SimulatedDevices::RequestDeviceEject(std::uint32_t devInst, bool withVetoNameBuffer) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("CM_Request_Device_EjectW");
     ejectRequests.emplace_back(devInst, withVetoNameBuffer);
     if (vetoedEjections.count(devInst) == 0) {
@@ -401,6 +480,7 @@ EjectResult SimulatedDevices::RequestDeviceEject(std::uint32_t devInst, bool wit
 std::optional<std::vector<std::string>> SimulatedDevices::QueryEventsXml(const std::string& channel,
                                                                          const std::string& query,
                                                                          std::size_t maxEvents) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Count("EvtQuery");
     eventQueries.push_back(query);
     if (!eventLogReadable || channel != "System") {

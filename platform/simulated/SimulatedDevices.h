@@ -1,7 +1,10 @@
 #pragma once
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -26,6 +29,10 @@ struct SimulatedDrive {
     std::optional<StorageHotplugInfo> hotplug = StorageHotplugInfo{};
     std::optional<VolumeInformation> volume = VolumeInformation{"SYSTEM", "NTFS"};
     std::optional<DiskSpace> space = DiskSpace{0, 0};
+    // Every storage request to the drive (its open, its three requests, its volume and
+    // space) blocks this many seconds, or until ReleaseHangs(): a stick that stopped
+    // answering. 0: it answers at once.
+    std::uint32_t hangSeconds = 0;
 };
 
 // A STORAGE_DEVICE_DESCRIPTOR as a well-behaved device writes it: the 40-byte header,
@@ -70,9 +77,26 @@ std::string RenderBlockerEvent(std::uint32_t processId, const std::string& image
 // Drives, device interfaces, the device tree, ejection and the blockers' events of a
 // simulated machine. Every failure sets the machine's last-error value as Windows would;
 // every call is counted.
+//
+// Threads: the device model may call it from a query worker while the GUI thread calls
+// it too. Every call holds Mutex() for its whole body, except a hanging drive's wait,
+// which holds no lock. The public members below are the test's and the scenario
+// loader's: they change them only under Mutex(), or when no worker can be running.
 class SimulatedDevices : public Storage, public DeviceSetup, public EventLog {
 public:
-    explicit SimulatedDevices(std::uint32_t& lastError) : lastError_(lastError) {}
+    explicit SimulatedDevices(std::atomic<std::uint32_t>& lastError) : lastError_(lastError) {}
+
+    std::recursive_mutex& Mutex() { return mutex_; }
+    // Ends every hang now, and every later one at once.
+    void ReleaseHangs();
+    // Hangs block again (after every hang released was waited for).
+    void ResetHangs();
+    // How many requests are blocked in a hang right now.
+    int HangingNow();
+    // The last error that a failing call of this thread set: what the thread's own
+    // last-error value holds on Windows, whatever other threads did meanwhile.
+    static std::uint32_t ThreadError();
+    static void SetThreadError(std::uint32_t code);
 
     std::map<char, SimulatedDrive> drives; // by upper-case letter
     std::map<Guid, std::vector<SimulatedInterface>> interfaces;
@@ -143,10 +167,18 @@ public:
     void Count(const char* name);
 
 private:
+    void SetError(std::uint32_t code);
+    // Blocks for the hang of the drive that "E:" or "E:\" names, if it hangs.
+    void HangIfAsked(const std::string& text);
     const SimulatedDrive* DriveOf(const std::string& text, std::size_t suffixLength) const;
     const SimulatedInterface* InterfaceOf(const DeviceInfoSet& set,
                                           const DeviceInterfaceData& data) const;
-    std::uint32_t& lastError_;
+    std::atomic<std::uint32_t>& lastError_;
+    std::recursive_mutex mutex_;
+    std::mutex hangMutex_; // guards the two below; never taken while mutex_ is held
+    std::condition_variable hangEnded_;
+    bool hangsReleased_ = false;
+    int hangingNow_ = 0;
 };
 
 } // namespace platform

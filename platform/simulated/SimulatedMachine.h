@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -69,7 +70,8 @@ public:
     std::map<std::uint32_t, std::string> systemMessages;
     std::map<std::tuple<std::string, std::string, std::string>, std::string> profileValues;
     std::vector<std::string> profileReads; // "path|section|key" in order
-    std::uint32_t lastError = 0;
+    // Atomic: a device-query worker may set it while the GUI thread reads it.
+    std::atomic<std::uint32_t> lastError{0};
     std::string ModuleFileName() override { return moduleFileName; }
     std::optional<std::string> ComputerName() override;
     std::optional<OsVersion> QueryOsVersion() override { return osVersion; }

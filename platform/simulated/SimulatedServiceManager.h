@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -36,7 +37,8 @@ struct SimulatedService {
 // Windows would leave; handles are counted so that tests can see every one closed.
 class SimulatedServiceManager : public ServiceManager {
 public:
-    explicit SimulatedServiceManager(std::uint32_t& lastError) : lastError_(lastError) {}
+    explicit SimulatedServiceManager(std::atomic<std::uint32_t>& lastError)
+        : lastError_(lastError) {}
 
     enum class Call {
         OpenSCManager,
@@ -89,7 +91,7 @@ private:
     SimulatedService* Begin(Call call, ServiceHandle& handle, std::uint32_t neededRight);
     void Closed(bool isManager);
 
-    std::uint32_t& lastError_;
+    std::atomic<std::uint32_t>& lastError_;
     friend class SimulatedServiceHandle;
 };
 

@@ -4,11 +4,13 @@
 // per refresh, and fails a run whose call count differs from what the queries need.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <string>
 
 #include "client/FormTray.h"
 #include "client/FormUSBDevicesUnit.h"
 #include "platform/SetupApi.h"
+#include "devices/DriveQueries.h"
 #include "devices/USBDevicesUnit.h"
 #include "platform/simulated/SimulatedMachine.h"
 
@@ -165,6 +167,43 @@ void BM_EndSessionQuery(benchmark::State& state) {
 }
 
 BENCHMARK(BM_EndSessionQuery)->Arg(1)->Arg(26)->Unit(benchmark::kMicrosecond);
+
+// The end-session answer with 26 drives, drive B (a USB stick) not answering: the first
+// query after it stops answering waits the drive's bound (Arg 0: released and waited for
+// between iterations, outside the timing), a later one finds it pending (Arg 1).
+void BM_EndSessionQueryHanging(benchmark::State& state) {
+    const bool pending = state.range(0) == 1;
+    platform::SimulatedMachine sim;
+    platform::ScopedMachine installed(sim.machine());
+    BuildMachine(sim, 26);
+    NoTrayView view;
+    TTrayForm tray(view);
+    tray.FormCreate();
+    bool refused = true;
+    sim.devices.drives['B'].hangSeconds = 60;
+    if (pending) {
+        tray.QueryEndSession(); // B stops answering here, and stays pending
+        refused = !tray.FormCloseQuery();
+    }
+    for (auto _ : state) {
+        tray.QueryEndSession();
+        refused = refused && !tray.FormCloseQuery();
+        if (!pending) {
+            state.PauseTiming();
+            sim.devices.ReleaseHangs();
+            WaitForDriveQueryWorkers(std::chrono::seconds(10));
+            sim.devices.ResetHangs();
+            state.ResumeTiming();
+        }
+    }
+    sim.devices.ReleaseHangs();
+    WaitForDriveQueryWorkers(std::chrono::seconds(10));
+    if (!refused) {
+        state.SkipWithError("a query was not refused");
+    }
+}
+
+BENCHMARK(BM_EndSessionQueryHanging)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMicrosecond);
 
 void BM_RefreshDevices(benchmark::State& state) {
     const int driveCount = static_cast<int>(state.range(0));

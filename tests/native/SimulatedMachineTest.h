@@ -1,15 +1,25 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "devices/DriveQueries.h"
 #include "platform/simulated/SimulatedMachine.h"
 
 // Runs each test against its own simulated machine, installed as the current one.
 class SimulatedMachineTest : public ::testing::Test {
 protected:
     platform::SimulatedMachine sim;
+
+    // A hanging drive's request ends before the machine goes, so that no worker outlives
+    // the test; the bounds come back to the product's.
+    ~SimulatedMachineTest() override {
+        sim.devices.ReleaseHangs();
+        EXPECT_TRUE(WaitForDriveQueryWorkers(std::chrono::seconds(10)));
+        SetDriveQueryBounds({});
+    }
 
     // The log's entries without their timestamps. An entry whose text holds line breaks
     // (a drive report, an error text) stays one entry: a line that does not start with

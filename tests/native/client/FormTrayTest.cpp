@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
 #include <functional>
 
@@ -8,6 +9,7 @@
 #include "client/EntrySequence.h"
 #include "client/FormTray.h"
 #include "devices/DeviceMachineTest.h"
+#include "devices/DriveQueries.h"
 #include "foundation/GetWinVersionInfoUnit.h"
 #include "foundation/LogUnit.h"
 #include "foundation/SettingsUnit.h"
@@ -446,3 +448,21 @@ TEST_F(FormTrayTest, AboutAndDevicesFromTheMenu) {
 }
 
 } // namespace
+
+TEST_F(FormTrayTest, AStickThatStopsAnsweringStillRefusesTheEndSessionAgainAndAgain) {
+    SetDriveQueryBounds({std::chrono::milliseconds(300), std::chrono::milliseconds(600)});
+    const platform::SimulatedDrive stick = sim.devices.drives.at('E');
+    UnplugSticks();
+    Create();
+    sim.devices.drives['E'] = stick;
+    sim.devices.drives['E'].hangSeconds = 30; // plugged in, and silent from the start
+    for (int query = 0; query < 2; ++query) { // the second finds its request pending
+        view.calls.clear();
+        EXPECT_FALSE(QueryEndSession());
+        EXPECT_THAT(view.calls,
+                    ElementsAre("block: There are 1 USB storage device(s) plugged in.",
+                                "close devices form", "process messages", "arm TimerWarn"));
+    }
+    EXPECT_THAT(LogEntries(kLogFile),
+                Contains("Drive E: does not answer: CreateFile is still pending."));
+}

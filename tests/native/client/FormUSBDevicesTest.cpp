@@ -1,11 +1,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+
 #include "FakeDevicesView.h"
 #include "client/EntrySequence.h"
 #include "client/FormUSBDevicesUnit.h"
 #include "devices/DeviceEjectUnit.h"
 #include "devices/DeviceMachineTest.h"
+#include "devices/DriveQueries.h"
 #include "devices/OSError.h"
 #include "foundation/LogUnit.h"
 #include "foundation/SettingsUnit.h"
@@ -267,3 +272,93 @@ TEST_F(FormUSBDevicesTest, ASecondRefreshWhileMessagesAreHandledRebuildsEverythi
 }
 
 } // namespace
+
+// A stick that stops answering: every storage request to it blocks (30 s, or until the
+// test releases it), while the list waits 300 ms for a drive and 600 ms for a refresh.
+class SilentDriveTest : public FormUSBDevicesTest {
+protected:
+    SilentDriveTest() {
+        SetDriveQueryBounds({std::chrono::milliseconds(300), std::chrono::milliseconds(600)});
+    }
+    void Hang(char letter) { sim.devices.drives.at(letter).hangSeconds = 30; }
+    int OpensOf(const std::string& path) {
+        std::lock_guard<std::recursive_mutex> lock(sim.devices.Mutex());
+        return static_cast<int>(
+            std::count(sim.devices.opened.begin(), sim.devices.opened.end(), path));
+    }
+};
+
+TEST_F(SilentDriveTest, AListedStickKeepsItsLastRecordIsNotAskedAgainAndItsLateAnswerIsDropped) {
+    form.FormCreate();
+    Hang('E');
+    const auto start = std::chrono::steady_clock::now();
+    form.RefreshDevices();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)); // not 30
+    EXPECT_THAT(view.Texts(), ElementsAre("E: STICK (Total: 3.75 GB / Used: 3.50 GB)",
+                                          "F: BACKUP (Total: 1024.00 GB / Used: 512.00 GB)"));
+    ASSERT_EQ(form.DeviceCopies().size(), 2u);
+    const TDevice* lastKnown = form.DeviceCopies()[0].get();
+    EXPECT_EQ(view.nodes[0].device, lastKnown);
+    EXPECT_EQ(lastKnown->DevInst(), kStickDisk); // Eject can still aim at it
+    EXPECT_TRUE(form.CountsAsMedium(*lastKnown));
+    EXPECT_THAT(LogTexts(), ElementsAre("Drive E: does not answer: CreateFile is still pending."));
+    EXPECT_TRUE(DriveQueryPending('E'));
+
+    // Pending: answered for at once, with no second request to the drive.
+    EXPECT_EQ(sim.devices.HangingNow(), 1);
+    const int opens = OpensOf("\\\\.\\E:");
+    form.RefreshDevices();
+    EXPECT_EQ(sim.devices.HangingNow(), 1);
+    EXPECT_EQ(form.DeviceCopies()[0].get(), lastKnown);
+    EXPECT_EQ(LogTexts().size(), 2u);
+
+    // The late answer changes nothing in the list; the next refresh asks the drive again.
+    sim.devices.ReleaseHangs();
+    ASSERT_TRUE(WaitForDriveQueryWorkers(std::chrono::seconds(10)));
+    EXPECT_FALSE(DriveQueryPending('E'));
+    EXPECT_EQ(form.DeviceCopies()[0].get(), lastKnown);
+    EXPECT_EQ(view.nodes[0].device, lastKnown);
+    form.RefreshDevices();
+    EXPECT_GT(OpensOf("\\\\.\\E:"), opens);
+    EXPECT_EQ(LogTexts().size(), 2u);
+}
+
+TEST_F(SilentDriveTest, ANewSilentDriveCountsAsAMediumAFixedOneAsItWasAndTimeRunsOutForTheRest) {
+    const platform::SimulatedDrive stick = sim.devices.drives.at('E');
+    sim.devices.drives.erase('E');
+    form.FormCreate();
+    sim.devices.drives['E'] = stick;
+    Hang('C'); // the system disk: there before, not listed
+    Hang('E'); // new
+    form.RefreshDevices();
+    // C and E take a drive's bound each, and with them the refresh's: F is not asked and
+    // keeps its last record.
+    EXPECT_THAT(view.Texts(), ElementsAre("E:", "F: BACKUP (Total: 1024.00 GB / Used: 512.00 GB)"));
+    ASSERT_EQ(form.DeviceCopies().size(), 2u);
+    EXPECT_EQ(view.nodes[0].device, nullptr); // its device is unknown: no Eject
+    EXPECT_TRUE(form.CountsAsMedium(*form.DeviceCopies()[0]));
+    EXPECT_THAT(LogTexts(), ElementsAre("Drive C: does not answer: CreateFile is still pending.",
+                                        "Drive E: does not answer: CreateFile is still pending.",
+                                        "Drive F: not queried: the device check ran out of time."));
+    // Still pending the next time: shown and counted the same, by its letter.
+    form.RefreshDevices();
+    EXPECT_THAT(view.Texts(), ElementsAre("E:", "F: BACKUP (Total: 1024.00 GB / Used: 512.00 GB)"));
+    EXPECT_TRUE(form.CountsAsMedium(*form.DeviceCopies()[0]));
+}
+
+TEST_F(SilentDriveTest, AStickThatFallsSilentBetweenItsRecordAndItsCopyKeepsTheFreshRecord) {
+    form.FormCreate();
+    view.onAddNode = [this](const std::string& text) {
+        if (text.rfind("E:", 0) == 0) {
+            std::lock_guard<std::recursive_mutex> lock(sim.devices.Mutex());
+            Hang('E');
+        }
+    };
+    form.RefreshDevices();
+    ASSERT_EQ(form.DeviceCopies().size(), 2u);
+    EXPECT_EQ(view.nodes[0].device, form.DeviceCopies()[0].get());
+    EXPECT_EQ(form.DeviceCopies()[0]->DevInst(), kStickDisk);
+    EXPECT_EQ(view.nodes[1].device, form.DeviceCopies()[1].get()); // F after it still asked
+    EXPECT_THAT(LogTexts(), ElementsAre("Drive E: does not answer: CreateFile is still pending."));
+    EXPECT_TRUE(DriveQueryPending('E'));
+}

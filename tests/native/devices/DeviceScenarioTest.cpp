@@ -141,12 +141,25 @@ TEST_F(DeviceScenarioTest, JunkLinesAreSkippedAndCountedWithoutHarm) {
         "1: stick",
         "EE: stick",
         "\"E:\" stick",
+        "E: stick 1 0 hang=",
+        "E: stick 1 0 hang=0",
+        "E: stick 1 0 hang=3601", // more than an hour
+        "E: stick 1 0 hang=99999",
+        "E: stick 1 0 hang=-5",
+        "E: stick 1 0 hang=1s",
     };
     for (const std::string& line : junk) {
         const auto result = Load(line + "\n");
         EXPECT_EQ(result.drives, 0) << line;
         EXPECT_EQ(result.skippedLines, 1) << line;
     }
+
+    // A drive that stops answering, its label and veto kept.
+    EXPECT_EQ(Load("E: stick 980 12.5 BACKUP hang=30 veto\nF: stick hang=3600\n").drives, 2);
+    EXPECT_EQ(sim.devices.drives.at('E').hangSeconds, 30u);
+    EXPECT_EQ(sim.devices.drives.at('E').volume->volumeName, "BACKUP");
+    EXPECT_EQ(sim.devices.vetoedEjections.size(), 1u);
+    EXPECT_EQ(sim.devices.drives.at('F').hangSeconds, 3600u);
 
     // A letter given twice keeps its first line; a new scenario replaces the old one whole.
     Load(kWorkstation);

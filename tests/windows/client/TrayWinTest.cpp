@@ -137,6 +137,48 @@ TEST_F(TrayMonitor, AStickRefusesTheSessionEndAndTheDeviceListOpens) {
     EXPECT_EQ(wintest::ServiceState(kService), static_cast<DWORD>(SERVICE_STOPPED));
 }
 
+TEST_F(TrayMonitor, AStickThatStopsAnsweringIsRefusedInTimeAndNothingFreezes) {
+    Plug(kStick);
+    StartTray();
+    Plug("E:  stick  980  12.5  BACKUP hang=30\r\n"); // each request to it blocks 30 s
+    for (int query = 1; query <= 2; ++query) {        // the second finds it pending
+        const ULONGLONG start = ::GetTickCount64();
+        EXPECT_EQ(EndSession(), 1) << query;
+        EXPECT_LT(::GetTickCount64() - start, 3000u) << query;
+    }
+    EXPECT_TRUE(Logged("Drive E: does not answer: CreateFile is still pending."));
+
+    // The decision's list shows the stick's last record, and its windows keep answering,
+    // a refresh included.
+    const HWND devices = wintest::WaitForWindow(tray.id, "TFormUSBDevices");
+    ASSERT_NE(devices, nullptr);
+    ASSERT_TRUE(wintest::WaitUntil([devices] { return ::IsWindowVisible(devices) != FALSE; }));
+    const HWND tree = wintest::FindChild(devices, WC_TREEVIEWA);
+    EXPECT_NE(wintest::TreeChild(tree, "E: BACKUP"), nullptr);
+    DWORD_PTR answer = 0;
+    EXPECT_NE(::SendMessageTimeoutA(::GetDlgItem(devices, 102), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG,
+                                    3000, &answer),
+              0); // Refresh
+    EXPECT_NE(::SendMessageTimeoutA(tree, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer), 0);
+    Shot(devices, "tray-silent-stick");
+
+    // A helper's list (as over the locked session) opens meanwhile and answers too.
+    auto helper = wintest::Start(folder + "\\Driveward.exe", "2");
+    const HWND list = wintest::WaitForWindow(helper.id, "TFormUSBDevices");
+    ASSERT_NE(list, nullptr);
+    EXPECT_NE(::SendMessageTimeoutA(list, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &answer), 0);
+    EXPECT_TRUE(wintest::WaitUntil([list] {
+        return wintest::TreeChild(wintest::FindChild(list, WC_TREEVIEWA), "E:") != nullptr;
+    }));
+    ::PostMessageA(list, WM_CLOSE, 0, 0);
+    EXPECT_EQ(wintest::WaitForExit(helper, 15000), 0);
+
+    // Nothing waits for the hung request at exit.
+    ::PostMessageA(devices, WM_CLOSE, 0, 0);
+    ::PostMessageA(window, WM_COMMAND, kExit1, 0);
+    EXPECT_EQ(wintest::WaitForExit(tray, 15000), 0);
+}
+
 TEST_F(TrayMonitor, PluggingIsLiveAndLockAndUnlockGoThroughTheService) {
     Plug(kEmptyCardReader);
     StartTray();
