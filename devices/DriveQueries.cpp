@@ -208,6 +208,17 @@ std::vector<TDriveAnswer> TDriveQueryRound::QueryAll(const std::string& letters)
             Post(letters, 0, answers, posted);
         }
     }
+    // Takes the worker's next answer for the drive, the worker's lock held; false when it
+    // is an error, which ends the refresh there as the query would have.
+    const auto takeAnswer = [&](std::size_t index) {
+        answers[index] = std::move(worker_->answers.front());
+        worker_->answers.pop_front();
+        if (answers[index].error) {
+            answers.resize(index + 1);
+            return false;
+        }
+        return true;
+    };
     for (std::size_t index = 0; index < letters.size(); ++index) {
         if (!posted[index]) {
             continue; // pending, answered for already
@@ -217,10 +228,7 @@ std::vector<TDriveAnswer> TDriveQueryRound::QueryAll(const std::string& letters)
             std::unique_lock<std::mutex> lock(worker_->mutex);
             if (worker_->changed.wait_until(lock, until,
                                             [&] { return !worker_->answers.empty(); })) {
-                answers[index] = std::move(worker_->answers.front());
-                worker_->answers.pop_front();
-                if (answers[index].error) {
-                    answers.resize(index + 1);
+                if (!takeAnswer(index)) {
                     return answers;
                 }
                 continue;
@@ -233,10 +241,7 @@ std::vector<TDriveAnswer> TDriveQueryRound::QueryAll(const std::string& letters)
         {
             std::lock_guard<std::mutex> lock(abandoned->mutex);
             if (!worker_->answers.empty()) {
-                answers[index] = std::move(worker_->answers.front());
-                worker_->answers.pop_front();
-                if (answers[index].error) {
-                    answers.resize(index + 1);
+                if (!takeAnswer(index)) {
                     return answers;
                 }
                 continue;

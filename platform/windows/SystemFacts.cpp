@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "platform/windows/SystemLibrary.h"
@@ -18,6 +19,47 @@ using VerQueryValueFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
 template <typename Fn> Fn Resolve(const UniqueLibrary& library, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(library.get(), name)));
 }
+
+// A file's version resource, read whole, with the library that reads its values kept
+// loaded for as long as they are asked for.
+class VersionResource {
+public:
+    static std::optional<VersionResource> Read(const std::string& path) {
+        VersionResource resource;
+        resource.library_ = LoadSystemLibrary("version.dll");
+        if (!resource.library_) {
+            return std::nullopt;
+        }
+        const auto getSize =
+            Resolve<GetFileVersionInfoSizeFn>(resource.library_, "GetFileVersionInfoSizeA");
+        const auto getInfo =
+            Resolve<GetFileVersionInfoFn>(resource.library_, "GetFileVersionInfoA");
+        resource.queryValue_ = Resolve<VerQueryValueFn>(resource.library_, "VerQueryValueA");
+        if (getSize == nullptr || getInfo == nullptr || resource.queryValue_ == nullptr) {
+            return std::nullopt;
+        }
+        DWORD ignored = 0;
+        const DWORD size = getSize(path.c_str(), &ignored);
+        if (size == 0) {
+            return std::nullopt;
+        }
+        resource.buffer_.resize(size);
+        if (!getInfo(path.c_str(), 0, size, resource.buffer_.data())) {
+            return std::nullopt;
+        }
+        return resource;
+    }
+
+    // The value at the sub-block's path, and its size; false when there is none.
+    bool Query(const char* subBlock, void*& value, UINT& size) const {
+        return queryValue_(buffer_.data(), subBlock, &value, &size) != FALSE;
+    }
+
+private:
+    UniqueLibrary library_;
+    VerQueryValueFn queryValue_ = nullptr;
+    std::vector<char> buffer_;
+};
 
 } // namespace
 
@@ -55,26 +97,10 @@ std::optional<OsVersion> Win32SystemFacts::QueryOsVersion() {
 }
 
 std::optional<FileVersion> Win32SystemFacts::FixedFileVersion(const std::string& path) {
-    const UniqueLibrary library = LoadSystemLibrary("version.dll");
-    if (!library) {
-        return std::nullopt;
-    }
-    const auto getSize = Resolve<GetFileVersionInfoSizeFn>(library, "GetFileVersionInfoSizeA");
-    const auto getInfo = Resolve<GetFileVersionInfoFn>(library, "GetFileVersionInfoA");
-    const auto queryValue = Resolve<VerQueryValueFn>(library, "VerQueryValueA");
-    if (getSize == nullptr || getInfo == nullptr || queryValue == nullptr) {
-        return std::nullopt;
-    }
-    DWORD ignored = 0;
-    const DWORD size = getSize(path.c_str(), &ignored);
-    if (size == 0) {
-        return std::nullopt;
-    }
-    std::vector<char> buffer(size);
+    const auto resource = VersionResource::Read(path);
     void* block = nullptr;
     UINT blockSize = 0;
-    if (!getInfo(path.c_str(), 0, size, buffer.data()) ||
-        !queryValue(buffer.data(), "\\", &block, &blockSize) ||
+    if (!resource || !resource->Query("\\", block, blockSize) ||
         blockSize < sizeof(VS_FIXEDFILEINFO)) {
         return std::nullopt;
     }
@@ -105,27 +131,11 @@ std::optional<std::string> Win32SystemFacts::ProcessImagePath(std::uint32_t proc
 }
 
 std::optional<std::string> Win32SystemFacts::FileDescription(const std::string& path) {
-    const UniqueLibrary library = LoadSystemLibrary("version.dll");
-    if (!library) {
-        return std::nullopt;
-    }
-    const auto getSize = Resolve<GetFileVersionInfoSizeFn>(library, "GetFileVersionInfoSizeA");
-    const auto getInfo = Resolve<GetFileVersionInfoFn>(library, "GetFileVersionInfoA");
-    const auto queryValue = Resolve<VerQueryValueFn>(library, "VerQueryValueA");
-    if (getSize == nullptr || getInfo == nullptr || queryValue == nullptr) {
-        return std::nullopt;
-    }
-    DWORD ignored = 0;
-    const DWORD size = getSize(path.c_str(), &ignored);
-    if (size == 0) {
-        return std::nullopt;
-    }
-    std::vector<char> buffer(size);
+    const auto resource = VersionResource::Read(path);
     void* block = nullptr;
     UINT blockSize = 0;
     // The first language and code page of the resource names its strings' table.
-    if (!getInfo(path.c_str(), 0, size, buffer.data()) ||
-        !queryValue(buffer.data(), "\\VarFileInfo\\Translation", &block, &blockSize) ||
+    if (!resource || !resource->Query("\\VarFileInfo\\Translation", block, blockSize) ||
         blockSize < 4) {
         return std::nullopt;
     }
@@ -133,7 +143,7 @@ std::optional<std::string> Win32SystemFacts::FileDescription(const std::string& 
     char key[64];
     std::snprintf(key, sizeof key, "\\StringFileInfo\\%04x%04x\\FileDescription",
                   static_cast<unsigned>(translation[0]), static_cast<unsigned>(translation[1]));
-    if (!queryValue(buffer.data(), key, &block, &blockSize) || blockSize == 0) {
+    if (!resource->Query(key, block, blockSize) || blockSize == 0) {
         return std::nullopt;
     }
     const char* text = static_cast<const char*>(block);
