@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -6,6 +7,14 @@
 #include <vector>
 
 #include "foundation/TextFormat.h"
+
+// Why lines could not be written. Each is told once per process (TLog::LinesLost).
+enum class LogLossReason {
+    FolderRefused,    // the folder is a link, or others may change it
+    FolderMissing,    // the drive or share, or a folder on the way, cannot be reached
+    FolderUnwritable, // the folder cannot be created or written into
+    FileRefused,      // the day's file is a link, has more than one name, or cannot be opened
+};
 
 // Writes timestamped lines to one file per day: <LogPath>\<SourceName>\yyyymmdd.txt.
 // Every line reaches the disk at once; lines are held in memory only while no LogPath
@@ -34,6 +43,14 @@ public:
 
     // The root folder of the log files; nothing is written while it is empty.
     std::string LogPath;
+
+    // True for an elevated or SYSTEM writer (the default): the folder trust rule applies.
+    // Set once by the entry sequence from the process token.
+    bool WriterElevated = true;
+
+    // Told the first time lines are lost for a reason, once per reason and log object;
+    // the entry points report it to the Windows Event Log. The lines stay lost.
+    std::function<void(const std::string& folder, LogLossReason reason)> LinesLost;
 
 protected:
     void AppendToFile(std::string folder, const std::string& fileName);
