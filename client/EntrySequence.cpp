@@ -29,6 +29,9 @@ void EnableDebugPrivilege() {
     } else if (Settings().Debug()) {
         Log->Add("TokenPrivilege set to SeDebugPrivilege");
     }
+    if (Settings().Debug()) {
+        Log->Add(TokenFactsText(ProcessTokenFacts()));
+    }
 }
 
 void RunChosenMode(ApplicationHost& host, const std::vector<std::string>& parameters) {
@@ -87,8 +90,12 @@ int RunEntrySequence(ApplicationHost& host, const std::vector<std::string>& para
     host.Initialize();
     OrderlyEnd end(host);
     const std::string logPath = Settings().LogPath();
+    // Read once, before the first line: where and how the log may write depends on it,
+    // and so does every later decision that needs an administrator.
+    const TTokenFacts& token = ReadProcessTokenFacts();
     Log = std::make_unique<TLog>(kLogSourceName);
     Log->LogPath = logPath;
+    Log->WriterElevated = token.Privileged();
     LogStartLines();
     EnableDebugPrivilege();
     StartedAsHelper = !parameters.empty();

@@ -1,5 +1,6 @@
 #include "client/FormTray.h"
 
+#include "foundation/FunctionsUnit.h"
 #include "foundation/GetWinVersionInfoUnit.h"
 #include "foundation/LogUnit.h"
 #include "foundation/SettingsUnit.h"
@@ -178,7 +179,14 @@ void TTrayForm::FormDestroy() {
     view_.DestroyShutdownBlockReason();
     view_.SetTrayLook(TrayLook::ShuttingDown);
     view_.ProcessMessages();
-    USBService().StopAndWait();
+    // Only where the account may stop the service: a standard account's tray monitor
+    // leaves it running (idle, and maybe still needed by another session) and says so
+    // once; where the token's facts cannot tell, the manager does.
+    if (ProcessTokenFacts().Privileged()) {
+        USBService().StopAndWait();
+    } else {
+        LogLine(kServiceKeepsRunning);
+    }
     view_.RemoveTrayIcon();
     if (sessionNotificationsRegistered_) {
         view_.UnregisterSessionNotification();

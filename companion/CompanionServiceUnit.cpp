@@ -36,12 +36,18 @@ TCompanionService::TCompanionService(HelperLauncher& launcher, std::string helpe
     : launcher_(launcher), helperPath_(std::move(helperPath)), windows7_(windows7) {}
 
 void TCompanionService::AccessListChecked(const std::optional<platform::AccessList>& list) {
-    // Fail closed: a service that anyone may send 133 to would let any user put a SYSTEM
-    // window on another user's locked session.
+    // Fail closed: a service that others may reconfigure would run their program as
+    // SYSTEM, and one that others may stop would silence another session's warning. Its
+    // owner may always rewrite the list, so the owner must be Administrators.
     std::optional<std::string> reason;
     if (!list) {
         reason = "it could not be set and read back";
-    } else if (const auto holder = RightsHeldByOthers(*list, kGuardedServiceRights)) {
+    } else if (list->owner != platform::Trustee::Administrators) {
+        reason = "its owner is not Administrators but " +
+                 (list->ownerSid.empty() ? std::string("nobody") : list->ownerSid);
+    } else if (const auto holder =
+                   RightsHeldByOthers(*list, kGuardedServiceRights,
+                                      {{kInteractiveUsersSid, kInteractiveUserServiceRights}})) {
         reason = "not only SYSTEM and Administrators may control the service: " + *holder;
     }
     if (reason) {

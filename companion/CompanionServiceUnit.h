@@ -73,11 +73,19 @@ SessionLock LockStateOf(std::optional<std::int32_t> sessionFlags, bool windows7)
 
 // The service rights that would let someone other than SYSTEM and Administrators make the
 // service start a helper, stop it, or rewrite what it runs: start, stop, user-defined
-// control, change configuration, change permissions, change owner, delete (and the
-// generic rights that include them).
-inline constexpr std::uint32_t kGuardedServiceRights = 0x0010 | 0x0020 | 0x0100 | 0x0002 |
+// control, change configuration, pause and continue, change permissions, change owner,
+// delete (and the generic rights that include them).
+inline constexpr std::uint32_t kGuardedServiceRights = 0x0010 | 0x0020 | 0x0100 | 0x0002 | 0x0040 |
                                                        0x00040000 | 0x00080000 | 0x00010000 |
                                                        0x10000000 | 0x20000000 | 0x40000000;
+
+// INTERACTIVE: every user at the machine, standard accounts included.
+inline constexpr const char* kInteractiveUsersSid = "S-1-5-4";
+// What interactive users may do to the service, all their tray monitor needs: query the
+// status (4), start it (0x10) and send the user-defined codes (0x100). Of the guarded
+// rights only start and the codes: the service itself chooses the session a helper goes
+// to, and shows one per session and kind.
+inline constexpr std::uint32_t kInteractiveUserServiceRights = 0x0004 | 0x0010 | 0x0100;
 
 // The companion service's decisions: which session gets the helper, which helper each
 // code starts, and what goes into the service's log. Not thread-safe: the Win32 side
@@ -87,8 +95,9 @@ public:
     TCompanionService(HelperLauncher& launcher, std::string helperPath, bool windows7 = false);
 
     // The service's access list as read back after setting it (nullopt when it could not
-    // be set or read). If anyone besides SYSTEM and Administrators may control the
-    // service, 133 and 134 are refused from then on; 135 and stop still end helpers.
+    // be set or read). If its owner is not Administrators, or anyone besides SYSTEM and
+    // Administrators may control the service beyond the interactive users' start and
+    // codes, 133 and 134 are refused from then on; 135 and stop still end helpers.
     void AccessListChecked(const std::optional<platform::AccessList>& list);
     // SERVICE_CONTROL_SESSIONCHANGE: keeps the order in which sessions were locked; an
     // unlock or log-off ends that session's helpers.

@@ -68,6 +68,8 @@ void OpenLog() {
     const std::string logPath = Settings().LogPath();
     Log = std::make_unique<TLog>(kServiceLogSourceName);
     Log->LogPath = logPath;
+    // The service runs as SYSTEM: its log keeps every rule of an elevated writer.
+    Log->WriterElevated = true;
     Log->AddFmt("Start logging on machine %s.", {ComputerName()});
     Log->Add("Versie: " + GetAppVersion());
 }
@@ -173,7 +175,11 @@ void RunService() {
         companion = std::make_unique<TCompanionService>(
             *launcher, HelperPathBeside(platform::CurrentMachine().system->ModuleFileName()),
             RunsOnWindows7());
-        std::optional<SystemFailure> failure = RestrictServiceAccess(kUSBServiceName);
+        std::string applied;
+        std::optional<SystemFailure> failure = RestrictServiceAccess(kUSBServiceName, applied);
+        if (!applied.empty()) {
+            Log->Add("Access list set: " + applied);
+        }
         std::optional<platform::AccessList> access;
         if (!failure) {
             access = ReadServiceAccess(kUSBServiceName, failure);

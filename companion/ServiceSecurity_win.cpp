@@ -21,7 +21,7 @@ SystemFailure FailureOf(const char* call) {
 
 } // namespace
 
-std::optional<SystemFailure> RestrictServiceAccess(const char* serviceName) {
+std::optional<SystemFailure> RestrictServiceAccess(const char* serviceName, std::string& applied) {
     using platform::windows::UniqueServiceHandle;
     PSECURITY_DESCRIPTOR raw = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kServiceSecurityDescriptor,
@@ -29,16 +29,25 @@ std::optional<SystemFailure> RestrictServiceAccess(const char* serviceName) {
         return FailureOf("ConvertStringSecurityDescriptorToSecurityDescriptor");
     }
     const platform::windows::UniqueHandle<LocalMemoryTraits> descriptor(raw);
+    constexpr SECURITY_INFORMATION kWhat = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    char* text = nullptr;
+    if (::ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor.get(), SDDL_REVISION_1,
+                                                               kWhat, &text, nullptr)) {
+        applied = text;
+        ::LocalFree(text);
+    }
     const UniqueServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) {
         return FailureOf("OpenSCManager");
     }
     const UniqueServiceHandle service(
-        ::OpenServiceA(manager.get(), serviceName, READ_CONTROL | WRITE_DAC));
+        ::OpenServiceA(manager.get(), serviceName, READ_CONTROL | WRITE_DAC | WRITE_OWNER));
     if (!service) {
         return FailureOf("OpenService");
     }
-    if (!::SetServiceObjectSecurity(service.get(), DACL_SECURITY_INFORMATION, descriptor.get())) {
+    // The owner too: left as it is, SYSTEM (and so a helper) would keep the owner's
+    // implicit right to rewrite the list.
+    if (!::SetServiceObjectSecurity(service.get(), kWhat, descriptor.get())) {
         return FailureOf("SetServiceObjectSecurity");
     }
     return std::nullopt;
@@ -69,6 +78,12 @@ std::optional<platform::AccessList> ReadServiceAccess(const char* serviceName,
     auto list = platform::windows::ReadAccessList(buffer.data());
     if (!list) {
         failure = FailureOf("Reading the service's access list");
+    } else if (list->ownerSid.empty() && platform::windows::RunningUnderWine()) {
+        // Wine's manager keeps no security for a service: it takes any list and hands back
+        // an empty DACL without an owner. Only there does no owner stand for the
+        // Administrators that the list just set names; on Windows a missing owner is refused.
+        list->owner = platform::Trustee::Administrators;
+        list->ownerSid = "none kept by Wine";
     }
     return list;
 }

@@ -3,14 +3,24 @@
 #include <cstdio>
 
 std::optional<std::string> RightsHeldByOthers(const platform::AccessList& list,
-                                              std::uint32_t rights) {
+                                              std::uint32_t rights,
+                                              const std::vector<RightsAllowance>& allowances) {
     if (!list.hasDacl) {
         return std::string("no DACL: everyone holds every right");
     }
     for (const auto& entry : list.allowed) {
-        if (entry.trustee == platform::Trustee::Other && (entry.mask & rights) != 0) {
+        if (entry.trustee != platform::Trustee::Other) {
+            continue;
+        }
+        std::uint32_t held = entry.mask & rights;
+        for (const auto& allowance : allowances) {
+            if (entry.sid == allowance.sid) {
+                held &= ~allowance.rights;
+            }
+        }
+        if (held != 0) {
             char mask[16];
-            std::snprintf(mask, sizeof mask, "0x%X", entry.mask & rights);
+            std::snprintf(mask, sizeof mask, "0x%X", held);
             return entry.sid + " holds " + mask;
         }
     }

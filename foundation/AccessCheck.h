@@ -2,13 +2,22 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/AccessList.h"
 
+// A trustee other than SYSTEM and Administrators that may hold some of the checked rights.
+struct RightsAllowance {
+    std::string sid; // "S-1-..."
+    std::uint32_t rights = 0;
+};
+
 // Why the list lets someone other than SYSTEM and Administrators hold one of the rights
-// (e.g. "S-1-5-4 holds 0x100"); nullopt when only they do. A NULL DACL is such a reason.
+// beyond what an allowance gives that trustee (e.g. "S-1-5-4 holds 0x20"); nullopt when
+// nobody else does. A NULL DACL is such a reason.
 std::optional<std::string> RightsHeldByOthers(const platform::AccessList& list,
-                                              std::uint32_t rights);
+                                              std::uint32_t rights,
+                                              const std::vector<RightsAllowance>& allowances = {});
 
 // Why a folder is not safe to write a log into when processes of other rights than ours
 // may change it (e.g. "S-1-5-32-545 holds 0x6"): its owner is not SYSTEM, Administrators

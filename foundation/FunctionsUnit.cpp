@@ -8,6 +8,9 @@ namespace {
 constexpr std::uint32_t kTokenAdjustAndQuery = 0x28; // TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY
 constexpr std::uint32_t kPrivilegeEnabled = 2;       // SE_PRIVILEGE_ENABLED
 constexpr std::uint32_t kPlatformNt = 2;
+constexpr std::uint32_t kTokenQuery = 0x8; // TOKEN_QUERY
+
+TTokenFacts processTokenFacts;
 } // namespace
 
 std::string GetAppVersion() {
@@ -46,4 +49,37 @@ bool SetTokenPrivilege(const std::string& privilegeName, bool enable) {
         }
     } // the token closes here, before the last error is read
     return machine.system->LastError() == 0;
+}
+
+const TTokenFacts& ReadProcessTokenFacts() {
+    auto& security = *platform::CurrentMachine().security;
+    TTokenFacts facts;
+    if (auto token = security.OpenProcessToken(kTokenQuery)) {
+        const auto elevated = security.TokenElevated(*token);
+        const auto administrator = security.InAdministrators();
+        if (elevated && administrator) {
+            facts.Known = true;
+            facts.Elevated = *elevated;
+            facts.Administrator = *administrator;
+        }
+    }
+    processTokenFacts = facts;
+    return processTokenFacts;
+}
+
+const TTokenFacts& ProcessTokenFacts() {
+    return processTokenFacts;
+}
+
+void ForgetProcessTokenFacts() {
+    processTokenFacts = TTokenFacts{};
+}
+
+std::string TokenFactsText(const TTokenFacts& facts) {
+    if (!facts.Known) {
+        return "Token: could not be read, taken as elevated.";
+    }
+    return std::string("Token: ") + (facts.Elevated ? "elevated" : "not elevated") +
+           (facts.Administrator ? ", member of Administrators."
+                                : ", not a member of Administrators.");
 }

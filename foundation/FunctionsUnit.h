@@ -14,3 +14,24 @@ std::string GetLastErrorText();
 // last-error value is 0 afterwards: the adjustment itself succeeds also when the token
 // lacks the privilege, and then leaves 1300 (not all assigned).
 bool SetTokenPrivilege(const std::string& privilegeName, bool enable);
+
+// What the process token says about the account's rights, read once at start-up.
+struct TTokenFacts {
+    bool Known = false;        // false: the token could not be read
+    bool Elevated = true;      // TokenElevation
+    bool Administrator = true; // Administrators enabled in the token
+    // Whether the process may do what only administrators may: elevated, or Administrators
+    // enabled. Unknown facts count as privileged: the log keeps its stricter rules, and
+    // the system still refuses what the account may not do.
+    bool Privileged() const { return !Known || Elevated || Administrator; }
+};
+
+// Reads the process token's facts and keeps them process-wide; the entry points call it
+// once, before the first log line.
+const TTokenFacts& ReadProcessTokenFacts();
+// The facts read at start-up; unknown before that.
+const TTokenFacts& ProcessTokenFacts();
+// Back to unknown, as before start-up (for the tests, which run many start-ups).
+void ForgetProcessTokenFacts();
+// "Token: elevated, member of Administrators." and the like, for the debug log.
+std::string TokenFactsText(const TTokenFacts& facts);

@@ -27,6 +27,13 @@ public:
     // last-error value tells whether the privilege was really assigned.
     virtual bool AdjustTokenPrivilege(TokenHandle& token, PrivilegeId privilege,
                                       std::uint32_t attributes) = 0;
+    // TokenElevation of the token (opened with TOKEN_QUERY): whether it is elevated;
+    // nullopt on failure, with the last error set.
+    virtual std::optional<bool> TokenElevated(TokenHandle& token) = 0;
+    // CheckTokenMembership of the process token in Administrators: true only when the
+    // group is enabled (under UAC an un-elevated administrator holds it deny-only);
+    // nullopt on failure, with the last error set.
+    virtual std::optional<bool> InAdministrators() = 0;
 };
 
 } // namespace platform

@@ -20,6 +20,7 @@ constexpr std::uint32_t kServiceStart = 0x0010;
 constexpr std::uint32_t kServiceStop = 0x0020;
 constexpr std::uint32_t kServiceUserDefinedControl = 0x0100;
 constexpr std::uint32_t kControlStop = 1;
+constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kStateStopped = 1;
 constexpr std::uint32_t kStateRunning = 4;
 constexpr std::uint32_t kStatePaused = 7;
@@ -43,6 +44,7 @@ Failure FailureOf(const std::string& prefix) {
 struct Outcome {
     bool result = false;
     std::optional<Failure> failure;
+    const char* plainLine = nullptr; // written instead of an error line
 };
 
 Outcome Failed(const std::string& prefix) {
@@ -52,9 +54,10 @@ Outcome Failed(const std::string& prefix) {
 using ServiceStep = std::function<Outcome(platform::ServiceManager&, platform::ServiceHandle&)>;
 
 // The frame every operation shares: open the manager, then the service, do the step,
-// close the service, then the manager, and only then write the one error line.
+// close the service, then the manager, and only then write the one error line. With a
+// `refusedLine`, a service that refuses the access asked for gives that plain line.
 bool RunOnService(const std::string& serviceName, std::uint32_t serviceAccess,
-                  const ServiceStep& step) {
+                  const ServiceStep& step, const char* refusedLine = nullptr) {
     Outcome outcome;
     auto& manager = *platform::CurrentMachine().serviceManager;
     {
@@ -66,6 +69,9 @@ bool RunOnService(const std::string& serviceName, std::uint32_t serviceAccess,
                 manager.OpenServiceA(*managerHandle, serviceName, serviceAccess);
             if (!serviceHandle) {
                 outcome = Failed(kOpenServiceFailed);
+                if (refusedLine != nullptr && outcome.failure->code == kErrorAccessDenied) {
+                    outcome = Outcome{false, std::nullopt, refusedLine};
+                }
             } else {
                 outcome = step(manager, *serviceHandle);
             }
@@ -75,6 +81,8 @@ bool RunOnService(const std::string& serviceName, std::uint32_t serviceAccess,
     // failure is still reported by the result.
     if (outcome.failure && Log != nullptr) {
         Log->Error(std::to_string(outcome.failure->code) + " - " + outcome.failure->text);
+    } else if (outcome.plainLine != nullptr && Log != nullptr) {
+        Log->Add(outcome.plainLine);
     }
     return outcome.result;
 }
@@ -155,14 +163,16 @@ bool TUSBService::StartAndWait() {
 }
 
 bool TUSBService::StopAndWait() {
-    return RunOnService(ServiceName, kServiceStop | kServiceQueryStatus,
-                        [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
-                            platform::ServiceStatus status;
-                            if (!manager.ControlService(service, kControlStop, status)) {
-                                return Failed(kControlServiceFailed);
-                            }
-                            return WaitForState(manager, service, kStateStopped, waitBoundMs_);
-                        });
+    return RunOnService(
+        ServiceName, kServiceStop | kServiceQueryStatus,
+        [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
+            platform::ServiceStatus status;
+            if (!manager.ControlService(service, kControlStop, status)) {
+                return Failed(kControlServiceFailed);
+            }
+            return WaitForState(manager, service, kStateStopped, waitBoundMs_);
+        },
+        kServiceKeepsRunning);
 }
 
 TUSBService& USBService() {

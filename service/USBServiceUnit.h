@@ -39,6 +39,11 @@ inline constexpr const char* kStartServiceFailed = "StartService failed: ";
 // The error line of a wait that ran out of its bound: this, the bound, the last state and
 // checkpoint, then the text of ERROR_SERVICE_REQUEST_TIMEOUT (1053).
 inline constexpr const char* kServiceWaitTimedOut = "Waiting for the service timed out after ";
+// The one plain line of a stop the account may not make (a standard account: interactive
+// users may start the service but not stop it). It is no failure: the service is idle
+// until a session asks for it, and another session's tray monitor may still need it.
+inline constexpr const char* kServiceKeepsRunning =
+    "The service keeps running: this account may not stop it.";
 
 // The client's only way to the companion service: start and wait, stop and wait, read
 // its state, send it a control code. Every operation opens the service control manager
@@ -61,7 +66,9 @@ public:
     // True exactly when the last status read says running. The wait ends when the
     // checkpoint drops, when a status query fails, or when the wait bound runs out.
     bool StartAndWait();
-    // As StartAndWait, after the stop control, with stopped as the target.
+    // As StartAndWait, after the stop control, with stopped as the target. A manager that
+    // refuses the account the right to stop (access denied) gives the plain line
+    // kServiceKeepsRunning instead of an error line.
     bool StopAndWait();
 
     const std::string ServiceName;

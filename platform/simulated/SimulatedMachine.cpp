@@ -246,6 +246,26 @@ bool SimulatedMachine::AdjustTokenPrivilege(TokenHandle& /*token*/, PrivilegeId 
     return true;
 }
 
+std::optional<bool> SimulatedMachine::TokenElevated(TokenHandle& /*token*/) {
+    ++tokenFactsReads;
+    return tokenElevated;
+}
+
+std::optional<bool> SimulatedMachine::InAdministrators() {
+    return tokenInAdministrators;
+}
+
+void SimulatedMachine::UseStandardAccount(std::uint32_t serviceRights) {
+    tokenElevated = false;
+    tokenInAdministrators = false;
+    heldPrivileges.clear();
+    serviceManager.managerRights = kManagerRightsOfOthers;
+    serviceManager.serviceRightsOfNewServices = serviceRights;
+    for (auto& [name, service] : serviceManager.services) {
+        service.grantedRights = serviceRights;
+    }
+}
+
 MutexResult SimulatedMachine::CreateOwnedMutex(const std::string& name) {
     if (mutexCreationFails) {
         lastError = kErrorAccessDenied;

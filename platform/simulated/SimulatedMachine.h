@@ -90,10 +90,20 @@ public:
     std::set<std::string> enabledPrivileges;
     std::optional<std::uint32_t> openTokenError; // OpenProcessToken fails with this code
     int openTokens = 0;
+    // An administrator's elevated token by default.
+    bool tokenElevated = true;
+    bool tokenInAdministrators = true;
+    int tokenFactsReads = 0; // how often TokenElevated was asked
+    // A standard account: an un-elevated token without Administrators or SeDebugPrivilege,
+    // which the service control manager grants only the rights of others, and each
+    // installed service the given rights (what its list gives interactive users).
+    void UseStandardAccount(std::uint32_t serviceRights);
     std::unique_ptr<TokenHandle> OpenProcessToken(std::uint32_t desiredAccess) override;
     std::optional<PrivilegeId> LookupPrivilegeValue(const std::string& name) override;
     bool AdjustTokenPrivilege(TokenHandle& token, PrivilegeId privilege,
                               std::uint32_t attributes) override;
+    std::optional<bool> TokenElevated(TokenHandle& token) override;
+    std::optional<bool> InAdministrators() override;
 
     // Session: named mutexes of this logon session, and the message boxes shown.
     std::set<std::string> mutexes;

@@ -55,7 +55,9 @@ private:
 };
 
 SimulatedService& SimulatedServiceManager::Install(const std::string& name) {
-    return services[name] = SimulatedService{};
+    SimulatedService installed;
+    installed.grantedRights = serviceRightsOfNewServices;
+    return services[name] = installed;
 }
 
 ServiceStatus SimulatedServiceManager::Status(std::uint32_t state, std::uint32_t checkPoint,

@@ -59,6 +59,8 @@ public:
     bool closeClearsLastError = false;
     // What the manager's own access list grants the caller; asking for more fails with 5.
     std::uint32_t managerRights = kAllManagerRights;
+    // What a service installed from now on grants the caller.
+    std::uint32_t serviceRightsOfNewServices = kAllServiceRights;
 
     int openManagerHandles = 0;
     int openServiceHandles = 0;

@@ -38,19 +38,10 @@ Trustee TrusteeOf(PSID sid) {
     return TextOf(sid) == kTrustedInstallerSid ? Trustee::TrustedInstaller : Trustee::Other;
 }
 
-// Wine keeps neither owner nor access list: it reports them from the file's Unix mode,
-// with the account it runs as for the owner and the owner's entry, the folders we create
-// with Administrators as owner included. Only there does that account stand for the
-// Administrators that Windows would report. ntdll is the system's own (a known DLL, never
-// taken from elsewhere), and only Wine's exports this name, so on Windows nothing changes.
-bool RunningUnderWine() {
-    static const bool wine = [] {
-        const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-        return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-    }();
-    return wine;
-}
-
+// Wine keeps neither owner nor access list of a file: it reports them from the file's Unix
+// mode, with the account it runs as for the owner and the owner's entry, the folders we
+// create with Administrators as owner included. Only there does that account stand for
+// the Administrators that Windows would report.
 Trustee TrusteeAsStored(PSID sid) {
     const Trustee trustee = TrusteeOf(sid);
     const PSID self = ProcessUser();
@@ -72,6 +63,16 @@ std::string TextOf(PSID sid) {
 }
 
 } // namespace
+
+// ntdll is the system's own (a known DLL, never taken from elsewhere), and only Wine's
+// exports this name, so on Windows nothing changes.
+bool RunningUnderWine() {
+    static const bool wine = [] {
+        const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+        return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
 
 std::optional<AccessList> ReadAccessList(PSECURITY_DESCRIPTOR descriptor) {
     AccessList list;

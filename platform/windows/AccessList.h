@@ -11,4 +11,7 @@ namespace platform::windows {
 // and Administrators named; nullopt when the descriptor cannot be read.
 std::optional<AccessList> ReadAccessList(PSECURITY_DESCRIPTOR descriptor);
 
+// Whether this is Wine rather than Windows (whose security it keeps only in part).
+bool RunningUnderWine();
+
 } // namespace platform::windows

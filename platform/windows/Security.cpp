@@ -46,4 +46,33 @@ bool Win32Security::AdjustTokenPrivilege(TokenHandle& token, PrivilegeId privile
                                    sizeof previous, &previous, &previousSize) != FALSE;
 }
 
+std::optional<bool> Win32Security::TokenElevated(TokenHandle& token) {
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    if (!::GetTokenInformation(static_cast<Win32Token&>(token).get(), TokenElevation, &elevation,
+                               sizeof elevation, &size)) {
+        return std::nullopt;
+    }
+    return elevation.TokenIsElevated != 0;
+}
+
+std::optional<bool> Win32Security::InAdministrators() {
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                    DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
+        return std::nullopt;
+    }
+    BOOL member = FALSE;
+    // No token: the calling thread's, else the process token, as the check needs it.
+    const BOOL checked = ::CheckTokenMembership(nullptr, administrators, &member);
+    const DWORD error = ::GetLastError();
+    ::FreeSid(administrators);
+    if (!checked) {
+        ::SetLastError(error);
+        return std::nullopt;
+    }
+    return member != FALSE;
+}
+
 } // namespace platform::windows

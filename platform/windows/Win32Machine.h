@@ -44,6 +44,8 @@ public:
     std::optional<PrivilegeId> LookupPrivilegeValue(const std::string& name) override;
     bool AdjustTokenPrivilege(TokenHandle& token, PrivilegeId privilege,
                               std::uint32_t attributes) override;
+    std::optional<bool> TokenElevated(TokenHandle& token) override;
+    std::optional<bool> InAdministrators() override;
 };
 
 class Win32Session : public Session {

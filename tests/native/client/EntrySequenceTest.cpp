@@ -3,6 +3,7 @@
 
 #include "SimulatedMachineTest.h"
 #include "client/EntrySequence.h"
+#include "foundation/FunctionsUnit.h"
 #include "foundation/LogUnit.h"
 #include "foundation/SettingsUnit.h"
 
@@ -24,6 +25,7 @@ public:
     void RunMainWindow(TStartMode mode) override {
         calls.push_back("Run " + std::to_string(mode));
         helperFlagWhileRunning = StartedAsHelper;
+        writerElevatedWhileRunning = Log->WriterElevated;
     }
     void DestroyWindows() override {
         calls.push_back("DestroyWindows");
@@ -33,6 +35,7 @@ public:
 
     std::vector<std::string> calls;
     bool helperFlagWhileRunning = false;
+    bool writerElevatedWhileRunning = false;
     std::size_t logLinesAtDestroy = 0;
     bool logExistedAtDestroy = false;
 
@@ -48,7 +51,10 @@ protected:
     }
     // The sequence sets the process-wide flag and leaves it set, as a process would; the
     // next test in this process starts from a tray monitor again.
-    ~EntrySequenceTest() override { StartedAsHelper = false; }
+    ~EntrySequenceTest() override {
+        StartedAsHelper = false;
+        ForgetProcessTokenFacts();
+    }
     int Run(const std::vector<std::string>& parameters) {
         return RunEntrySequence(host, parameters);
     }
@@ -85,10 +91,11 @@ TEST_F(EntrySequenceTest, DebugModeAddsThePrivilegeLineAndTheLogGoesToLogPath) {
     EXPECT_EQ(Run({"3"}), 0);
     EXPECT_EQ(sim.LinesOf(kLogFile).size(), 0u);
     const auto lines = sim.LinesOf("D:\\Logs\\Driveward client\\20110315.txt");
-    ASSERT_EQ(lines.size(), 5u);
+    ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[2], "15-3-2011 10:38:48 - TokenPrivilege set to SeDebugPrivilege");
-    EXPECT_EQ(lines[3], "15-3-2011 10:38:48 - Start as helper");
-    EXPECT_EQ(lines[4], "15-3-2011 10:38:48 - Stopped logging");
+    EXPECT_EQ(lines[3], "15-3-2011 10:38:48 - Token: elevated, member of Administrators.");
+    EXPECT_EQ(lines[4], "15-3-2011 10:38:48 - Start as helper");
+    EXPECT_EQ(lines[5], "15-3-2011 10:38:48 - Stopped logging");
 }
 
 TEST_F(EntrySequenceTest, APrivilegeThatCannotBeEnabledIsOneErrorLineAndStartUpGoesOn) {
@@ -100,6 +107,45 @@ TEST_F(EntrySequenceTest, APrivilegeThatCannotBeEnabledIsOneErrorLineAndStartUpG
                                         "Error nr: 1300", "Mode = csNormal", "Stopped logging"));
 }
 
+// The token is read once, before the first line, and tells the log how its writer stands;
+// debug mode names it after the privilege step, whose failure a standard account expects.
+TEST_F(EntrySequenceTest, TheTokenFactsAreReadOnceBeforeTheFirstLine) {
+    sim.profileValues[{kIni, "GENERAL", "DEBUG"}] = "1";
+    struct Account {
+        bool elevated;
+        bool administrator;
+        const char* line;
+        bool writerElevated;
+    };
+    const Account accounts[] = {
+        {true, true, "Token: elevated, member of Administrators.", true},
+        {false, false, "Token: not elevated, not a member of Administrators.", false},
+        {true, false, "Token: elevated, not a member of Administrators.", true}};
+    for (const auto& account : accounts) {
+        SCOPED_TRACE(account.line);
+        sim.files.clear();
+        sim.tokenFactsReads = 0;
+        sim.tokenElevated = account.elevated;
+        sim.tokenInAdministrators = account.administrator;
+        if (!account.administrator) {
+            sim.heldPrivileges.clear(); // a standard account holds no SeDebugPrivilege
+        }
+        Run({"1"});
+        EXPECT_EQ(sim.tokenFactsReads, 1);
+        EXPECT_EQ(host.writerElevatedWhileRunning, account.writerElevated);
+        EXPECT_EQ(ProcessTokenFacts().Privileged(), account.writerElevated);
+        const auto texts = LogTexts();
+        ASSERT_GE(texts.size(), 4u);
+        EXPECT_EQ(texts[texts.size() - 4], account.line);
+    }
+    EXPECT_THAT(LogTexts(),
+                ElementsAre("Start logging on machine PC7.", "Versie: 1.2.3.4",
+                            "Error: 1300 - Not all privileges or groups referenced are "
+                            "assigned to the caller",
+                            "Error nr: 1300", "Token: elevated, not a member of Administrators.",
+                            "Start as helper", "Mode = cShowWarning", "Stopped logging"));
+}
+
 TEST_F(EntrySequenceTest, ATokenThatCannotBeOpenedReportsItsOwnCode) {
     sim.openTokenError = 5;
     Run({"1"});
@@ -107,6 +153,9 @@ TEST_F(EntrySequenceTest, ATokenThatCannotBeOpenedReportsItsOwnCode) {
                 ElementsAre("Start logging on machine PC7.", "Versie: 1.2.3.4",
                             "Error: 5 - Access is denied", "Error nr: 5", "Start as helper",
                             "Mode = cShowWarning", "Stopped logging"));
+    // Facts that cannot be read keep the log's rules for an elevated writer.
+    EXPECT_FALSE(ProcessTokenFacts().Known);
+    EXPECT_TRUE(host.writerElevatedWhileRunning);
 }
 
 TEST_F(EntrySequenceTest, ASecondTrayMonitorIsRefusedWithTheMessageAndExitsZero) {

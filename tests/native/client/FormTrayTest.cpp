@@ -8,8 +8,10 @@
 #include "FakeDevicesView.h"
 #include "client/EntrySequence.h"
 #include "client/FormTray.h"
+#include "companion/CompanionServiceUnit.h"
 #include "devices/DeviceMachineTest.h"
 #include "devices/DriveQueries.h"
+#include "foundation/FunctionsUnit.h"
 #include "foundation/GetWinVersionInfoUnit.h"
 #include "foundation/LogUnit.h"
 #include "foundation/SettingsUnit.h"
@@ -126,6 +128,7 @@ protected:
         DetectWinVersion(); // Windows 7
     }
     ~FormTrayTest() override {
+        ForgetProcessTokenFacts();
         ReleaseUSBService();
         Log.reset();
         ReleaseSettings();
@@ -436,6 +439,64 @@ TEST_F(FormTrayTest, ExitStopsTheServiceBehindTheShuttingDownIcon) {
     EXPECT_THAT(view.calls,
                 ElementsAre("unblock", "look shutting down", "process messages", "remove icon"));
     EXPECT_THAT(LogTexts(), Contains(StartsWith("Error: 1062 - ")));
+}
+
+// A standard account's tray monitor, with what the service's list gives interactive users
+// (query, start, the codes): start-up starts the stopped service, each lock sends 133 and
+// each unlock 135, a log-off is refused, and exit leaves the service running with one
+// plain line, whether the token's facts say so or the manager refuses the stop. The same
+// with an administrator's token read: the service stops.
+TEST_F(FormTrayTest, AStandardAccountStartsAndSignalsTheServiceAndLeavesItRunningAtExit) {
+    struct Account {
+        const char* name;
+        bool standard;
+        bool factsRead;
+    };
+    const Account accounts[] = {{"administrator, token read", false, true},
+                                {"standard, token read", true, true},
+                                {"standard, manager refuses the stop", true, false}};
+    for (const auto& account : accounts) {
+        SCOPED_TRACE(account.name);
+        if (account.standard) {
+            sim.UseStandardAccount(kInteractiveUserServiceRights);
+        }
+        ForgetProcessTokenFacts();
+        if (account.factsRead) {
+            ReadProcessTokenFacts();
+        }
+        service().status = SimulatedServiceManager::Status(kStopped);
+        FakeTrayView accountView;
+        TTrayForm form(accountView);
+        form.FormCreate();
+        EXPECT_THAT(accountView.calls, Contains("look starting up"));
+        EXPECT_EQ(service().status.currentState, kRunning);
+        for (int round = 0; round < 2; ++round) {
+            form.SessionChange(kSessionLock);
+            form.TimerWarnTimer();
+            form.SessionChange(kSessionUnlock);
+        }
+        EXPECT_THAT(service().controlsReceived,
+                    ElementsAre(kShowWarningControlCode, kSessionUnlockedControlCode,
+                                kShowWarningControlCode, kSessionUnlockedControlCode));
+        EXPECT_THAT(accountView.calls, Not(Contains("show warning modal")));
+        form.QueryEndSession();
+        EXPECT_FALSE(form.FormCloseQuery());
+        sim.serviceManager.calls.clear();
+        form.Exit1Click();
+        form.FormDestroy();
+        EXPECT_EQ(service().status.currentState, account.standard ? kRunning : kStopped);
+        // Where the token says standard, the stop is not even asked for.
+        EXPECT_EQ(std::count(sim.serviceManager.calls.begin(), sim.serviceManager.calls.end(),
+                             "OpenService DrivewardService 24"),
+                  account.standard && account.factsRead ? 0 : 1);
+        EXPECT_EQ(accountView.calls.back(), "unregister");
+        const auto texts = LogTexts();
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), kServiceKeepsRunning),
+                  account.standard ? 1 : 0);
+        EXPECT_THAT(texts, Not(Contains(StartsWith("Error"))));
+        sim.files.clear();
+        service().controlsReceived.clear();
+    }
 }
 
 TEST_F(FormTrayTest, AboutAndDevicesFromTheMenu) {

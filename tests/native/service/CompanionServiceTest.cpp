@@ -254,53 +254,78 @@ TEST_F(CompanionServiceTest, StoppingEndsTheHelpersOfEverySession) {
 TEST_F(CompanionServiceTest, AnAccessListOpenToOthersRefusesHelpersButStillEndsThem) {
     using platform::AccessEntry;
     using platform::Trustee;
+    // As the service sets it: owner Administrators, OWNER RIGHTS read-control, interactive
+    // users query, start and the codes, service logons query and read.
     const platform::AccessList restricted{
         true,
-        {AccessEntry{Trustee::System, 0x201B4, "S-1-5-18"}, // as the service sets it
+        {AccessEntry{Trustee::System, 0x201B4, "S-1-5-18"},
          AccessEntry{Trustee::Administrators, 0xF01FF, "S-1-5-32-544"},
-         AccessEntry{Trustee::Other, 0x2008D, "S-1-5-4"}}, // query and read only
-        Trustee::System,
-        "S-1-5-18"};
+         AccessEntry{Trustee::Other, 0x20000, "S-1-3-4"},
+         AccessEntry{Trustee::Other, kInteractiveUserServiceRights, "S-1-5-4"},
+         AccessEntry{Trustee::Other, 0x2008D, "S-1-5-6"}},
+        Trustee::Administrators,
+        "S-1-5-32-544"};
     service.AccessListChecked(restricted);
-    service.Control(133);
+    service.Control(133); // a standard account's tray monitor may send it
     EXPECT_EQ(launcher.starts.size(), 1u);
 
-    // Each guarded right held by an interactive user, a generic one included, or no
-    // DACL at all, or no list read back: refused.
-    for (const std::uint32_t right : {0x10u, 0x20u, 0x100u, 0x2u, 0x40000u, 0x80000u, 0x10000u,
-                                      0x10000000u, 0x20000000u, 0x40000000u}) {
+    // Each guarded right beyond start and the codes held by interactive users (a generic
+    // one included), the codes held by anyone else, the owner's rights widened, another
+    // owner, no DACL at all, or no list read back: refused.
+    struct Widening {
+        std::size_t entry;
+        std::uint32_t right;
+    };
+    std::vector<Widening> widenings;
+    for (const std::uint32_t right : {0x20u, 0x2u, 0x40u, 0x40000u, 0x80000u, 0x10000u, 0x10000000u,
+                                      0x20000000u, 0x40000000u}) {
+        widenings.push_back({3, right});
+    }
+    widenings.push_back({4, 0x100});   // service logons may not send codes
+    widenings.push_back({2, 0x40000}); // OWNER RIGHTS: read-control only
+    std::vector<std::optional<platform::AccessList>> refused;
+    for (const auto& widening : widenings) {
         platform::AccessList open = restricted;
-        open.allowed[2].mask |= right;
-        TCompanionService refusing(launcher, kHelper);
-        refusing.AccessListChecked(open);
-        refusing.Control(134);
-        EXPECT_EQ(launcher.starts.size(), 1u) << std::hex << right;
+        open.allowed[widening.entry].mask |= widening.right;
+        refused.push_back(open);
+    }
+    for (const auto& [owner, sid] :
+         {std::pair(Trustee::System, "S-1-5-18"), std::pair(Trustee::Other, "S-1-5-4"),
+          std::pair(Trustee::Other, "")}) {
+        platform::AccessList owned = restricted;
+        owned.owner = owner;
+        owned.ownerSid = sid;
+        refused.push_back(owned);
     }
     platform::AccessList nullDacl = restricted;
     nullDacl.hasDacl = false;
-    for (const auto& list : {std::optional(nullDacl), std::optional<platform::AccessList>()}) {
+    refused.push_back(nullDacl);
+    refused.push_back(std::nullopt);
+    for (const auto& list : refused) {
         TCompanionService refusing(launcher, kHelper);
         refusing.AccessListChecked(list);
         refusing.Control(133);
         refusing.Control(134);
-        EXPECT_EQ(launcher.starts.size(), 1u);
+        EXPECT_EQ(launcher.starts.size(), 1u) << refused.size();
         refusing.Control(135);
         EXPECT_THAT(launcher.running, IsEmpty()); // 135 is still honoured
         launcher.running.push_back({"1", 1, 400});
     }
     const auto texts = LogTexts();
-    EXPECT_NE(std::find(texts.begin(), texts.end(),
-                        "Error: The service's access list is not safe, no helper will be shown: "
-                        "not only SYSTEM and Administrators may control the service: S-1-5-4 "
-                        "holds 0x100."),
-              texts.end());
-    EXPECT_NE(std::find(texts.begin(), texts.end(),
-                        "Error: The service's access list is not safe, no helper will be shown: "
-                        "it could not be set and read back."),
-              texts.end());
+    for (const char* reason :
+         {"not only SYSTEM and Administrators may control the service: "
+          "S-1-5-4 holds 0x20.",
+          "not only SYSTEM and Administrators may control the service: "
+          "S-1-5-6 holds 0x100.",
+          "its owner is not Administrators but S-1-5-18.",
+          "its owner is not Administrators but nobody.", "it could not be set and read back."}) {
+        EXPECT_THAT(texts, ::testing::Contains(std::string("Error: The service's access list is "
+                                                           "not safe, no helper will be shown: ") +
+                                               reason));
+    }
     EXPECT_EQ(std::count(texts.begin(), texts.end(),
                          "Error: Refused: the service's access list is not safe."),
-              14);
+              static_cast<long>(2 * refused.size()));
 }
 
 // The helper's token as read back: Administrators, if there at all, deny-only and not

@@ -6,6 +6,7 @@
 
 #include "SimulatedMachineTest.h"
 #include "client/EntrySequence.h"
+#include "companion/CompanionServiceUnit.h"
 #include "foundation/LogUnit.h"
 #include "service/USBServiceUnit.h"
 
@@ -102,7 +103,10 @@ TEST_F(USBServiceTest, EveryFailingCallGivesOneErrorLineAndClosesTheHandles) {
          2},
         {"stop", Call::OpenSCManager, 0, 5,
          "5 - StartService OpenSCManager failed: Access is denied", 0},
-        {"stop", Call::OpenService, 0, 5, "5 - StartService OpenService failed: Access is denied",
+        // (Access denied to the stop is no failure: see the rights per operation below.)
+        {"stop", Call::OpenService, 0, 1060,
+         "1060 - StartService OpenService failed: The specified service does not exist as an "
+         "installed service",
          1},
         {"stop", Call::ControlService, 0, 1062,
          "1062 - ControlService failed: The service has not been started", 2},
@@ -160,19 +164,16 @@ TEST_F(USBServiceTest, OperationsOpenWithOnlyTheRightsTheyUseAndHoldNothingBetwe
 // The rights per operation, and who gets through with them: Administrators everywhere, a
 // helper (SYSTEM with Administrators deny-only, so only what the service's access list
 // gives SYSTEM, and the manager's rights for others) everywhere too, an interactive user
-// (query and read only) to the query alone.
+// (a standard account) everywhere but to the stop, which is one plain line, not an error.
 TEST_F(USBServiceTest, EachOperationAsksOnlyForTheRightsItUses) {
-    constexpr std::uint32_t kSystemEntry = 0x201B4;      // LC RP WP LO CR RC
-    constexpr std::uint32_t kInteractiveEntry = 0x2008D; // CC LC SW LO RC
+    constexpr std::uint32_t kSystemEntry = 0x201B4; // LC RP WP LO CR RC
     struct Case {
         const char* operation;
         const char* serviceRights;
         bool interactiveUserGetsThrough;
     };
-    const Case cases[] = {{"send", "100", false},
-                          {"query", "4", true},
-                          {"start", "14", false},
-                          {"stop", "24", false}};
+    const Case cases[] = {
+        {"send", "100", true}, {"query", "4", true}, {"start", "14", true}, {"stop", "24", false}};
     struct Caller {
         const char* name;
         std::uint32_t managerRights;
@@ -181,7 +182,7 @@ TEST_F(USBServiceTest, EachOperationAsksOnlyForTheRightsItUses) {
     const Caller callers[] = {
         {"administrator", platform::kAllManagerRights, platform::kAllServiceRights},
         {"helper", platform::kManagerRightsOfOthers, kSystemEntry},
-        {"interactive user", platform::kManagerRightsOfOthers, kInteractiveEntry}};
+        {"interactive user", platform::kManagerRightsOfOthers, kInteractiveUserServiceRights}};
     for (const auto& c : cases) {
         for (const auto& caller : callers) {
             SCOPED_TRACE(std::string(c.operation) + " as " + caller.name);
@@ -192,12 +193,20 @@ TEST_F(USBServiceTest, EachOperationAsksOnlyForTheRightsItUses) {
             services().managerRights = caller.managerRights;
             const bool expected =
                 std::string(caller.name) != "interactive user" || c.interactiveUserGetsThrough;
+            const std::size_t linesBefore = LogTexts().size();
             EXPECT_EQ(Run(c.operation), expected);
             ASSERT_GE(services().calls.size(), 2u);
             EXPECT_EQ(services().calls[0], "OpenSCManager 1");
             EXPECT_EQ(services().calls[1],
                       std::string("OpenService DrivewardService ") + c.serviceRights);
             ExpectAllHandlesClosed();
+            const auto lines = LogTexts();
+            EXPECT_EQ(std::vector<std::string>(lines.begin() + linesBefore, lines.end()),
+                      expected ? std::vector<std::string>{}
+                               : std::vector<std::string>{kServiceKeepsRunning});
+            // Started from stopped, stopped only where the stop got through.
+            EXPECT_EQ(installed.status.currentState,
+                      std::string(c.operation) == "stop" && expected ? kStopped : kRunning);
         }
     }
 }

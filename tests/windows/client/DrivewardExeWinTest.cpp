@@ -33,7 +33,9 @@ protected:
         ::GetComputerNameA(name, &size);
         return {std::string("Start logging on machine ") + name + ".",
                 std::string("Versie: ") + DRIVEWARD_VERSION_TEXT,
-                "TokenPrivilege set to SeDebugPrivilege"};
+                "TokenPrivilege set to SeDebugPrivilege",
+                // Wine gives every process an administrator's full token.
+                "Token: elevated, member of Administrators."};
     }
     // The start-up and end lines of every run in the log, without what the windows write
     // in between (the device list's reports, the service check's errors).
@@ -41,7 +43,7 @@ protected:
         std::vector<std::string> lines;
         for (const auto& line : wintest::LogTexts(log)) {
             for (const char* kept : {"Start logging on machine ", "Versie: ", "TokenPrivilege ",
-                                     "Start as helper", "Mode = ", "Stopped logging"}) {
+                                     "Token: ", "Start as helper", "Mode = ", "Stopped logging"}) {
                 if (line.rfind(kept, 0) == 0) {
                     lines.push_back(line);
                     break;
@@ -61,6 +63,30 @@ protected:
     std::string exe = appFolder + "\\Driveward.exe";
     std::string log = temp.path() + "\\logs\\Driveward client\\" + wintest::TodaysLogFileName();
 };
+
+// Under Wine every process gets an administrator's full token whatever the manifest asks,
+// so what a standard account gets can only be read from the built file: the highest level
+// the account has (elevated for administrators, as itself for a standard account), never a
+// demand for administrator rights, and common controls 6.
+TEST_F(DrivewardExe, TheManifestAsksForTheHighestAvailableLevelWithCommonControls6) {
+    const HMODULE image = ::LoadLibraryExA(
+        exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(image, nullptr);
+    const HRSRC found = ::FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(found, nullptr); // RT_MANIFEST 1, the one the loader reads for an exe
+    const auto* bytes = static_cast<const char*>(::LockResource(::LoadResource(image, found)));
+    const std::string manifest(bytes, ::SizeofResource(image, found));
+    ::FreeLibrary(image);
+    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"highestAvailable\" "
+                            "uiAccess=\"false\"/>"),
+              std::string::npos)
+        << manifest;
+    EXPECT_EQ(manifest.find("requireAdministrator"), std::string::npos);
+    EXPECT_EQ(manifest.find("requestedExecutionLevel"),
+              manifest.rfind("requestedExecutionLevel")); // one level only
+    EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
+              std::string::npos);
+}
 
 TEST_F(DrivewardExe, AParameterThatSelectsNoModeEndsAtOnce) {
     auto process = wintest::Start(exe, "3");

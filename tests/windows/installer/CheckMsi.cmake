@@ -66,6 +66,22 @@ table(MsiLockPermissionsEx locks)
 string(REPLACE "(" "\\(" sddl_pattern "${SDDL}")
 string(REPLACE ")" "\\)" sddl_pattern "${sddl_pattern}")
 expect("${locks}" "\nServiceAccess\tServiceInstall\tServiceInstall\t${sddl_pattern}\t" "service access list")
+# And what that text says, read from the MSI itself: owner Administrators, OWNER RIGHTS
+# read-control only, interactive users (standard accounts) query, start and the codes but
+# no stop, five entries in all.
+string(REGEX MATCH "\nServiceAccess\tServiceInstall\tServiceInstall\t([^\t]*)\t" row "${locks}")
+set(msi_sddl "${CMAKE_MATCH_1}")
+expect("${msi_sddl}" "^O:BAD:\\(" "the service's owner")
+expect("${msi_sddl}" "\\(A;;RC;;;OW\\)" "OWNER RIGHTS")
+expect("${msi_sddl}" "\\(A;;LCRPCR;;;IU\\)" "interactive users")
+# (Counted by pieces without a semicolon, which would split a CMake list.)
+string(REGEX MATCHALL "IU\\)" iu_entries "${msi_sddl}")
+string(REGEX MATCHALL "\\(A" all_entries "${msi_sddl}")
+list(LENGTH iu_entries iu_count)
+list(LENGTH all_entries entry_count)
+if(NOT iu_count EQUAL 1 OR NOT entry_count EQUAL 5)
+    message(FATAL_ERROR "the MSI's service list has ${iu_count} entries for interactive users and ${entry_count} in all: ${msi_sddl}")
+endif()
 
 # Wine's task scheduler keeps no program, trigger or principal: the task's program is the
 # installed Driveward.exe as the installer resolves it.
