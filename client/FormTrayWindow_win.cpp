@@ -25,7 +25,7 @@ int SmallIconSize(UINT dpi) {
     return forDpi != nullptr ? forDpi(SM_CXSMICON, dpi) : ::GetSystemMetrics(SM_CXSMICON);
 }
 
-// The program runs elevated; Explorer does not. Its "TaskbarCreated" broadcast must be
+// An administrator's tray monitor runs elevated; Explorer does not. Its "TaskbarCreated" broadcast must be
 // let through the message filter to reach us.
 void AllowMessageFromExplorer(HWND window, UINT message) {
     using FilterEx = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);

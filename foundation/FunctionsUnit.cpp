@@ -57,10 +57,12 @@ const TTokenFacts& ReadProcessTokenFacts() {
     if (auto token = security.OpenProcessToken(kTokenQuery)) {
         const auto elevated = security.TokenElevated(*token);
         const auto administrator = security.InAdministrators();
-        if (elevated && administrator) {
+        const auto system = security.TokenUserIsSystem(*token);
+        if (elevated && administrator && system) {
             facts.Known = true;
             facts.Elevated = *elevated;
             facts.Administrator = *administrator;
+            facts.System = *system;
         }
     }
     processTokenFacts = facts;
@@ -79,7 +81,8 @@ std::string TokenFactsText(const TTokenFacts& facts) {
     if (!facts.Known) {
         return "Token: could not be read, taken as elevated.";
     }
-    return std::string("Token: ") + (facts.Elevated ? "elevated" : "not elevated") +
+    return std::string("Token: ") + (facts.System ? "SYSTEM, " : "") +
+           (facts.Elevated ? "elevated" : "not elevated") +
            (facts.Administrator ? ", member of Administrators."
                                 : ", not a member of Administrators.");
 }

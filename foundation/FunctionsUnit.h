@@ -20,10 +20,13 @@ struct TTokenFacts {
     bool Known = false;        // false: the token could not be read
     bool Elevated = true;      // TokenElevation
     bool Administrator = true; // Administrators enabled in the token
-    // Whether the process may do what only administrators may: elevated, or Administrators
-    // enabled. Unknown facts count as privileged: the log keeps its stricter rules, and
-    // the system still refuses what the account may not do.
-    bool Privileged() const { return !Known || Elevated || Administrator; }
+    bool System = false;       // the token's user is LocalSystem (the service, a helper)
+    // Whether the process holds rights others could borrow through it: elevated,
+    // Administrators enabled, or SYSTEM (a helper's token, Administrators deny-only and
+    // no privileges, may not count as elevated, yet it is SYSTEM). Unknown facts count as
+    // privileged: the log keeps its stricter rules, and the system still refuses what the
+    // account may not do.
+    bool Privileged() const { return !Known || Elevated || Administrator || System; }
 };
 
 // Reads the process token's facts and keeps them process-wide; the entry points call it

@@ -3,7 +3,8 @@
 //   register-task "C:\Program Files\Driveward\Driveward.exe"
 //       registers the Task Scheduler task that starts the tray monitor at every logon. A
 //       task, not a Run key: programs started from the Run keys are never elevated, and
-//       the tray monitor's manifest asks for administrator rights.
+//       an administrator's tray monitor must be (its manifest asks for the highest rights
+//       the account has).
 //   remove-task
 //       removes it; a task that is already gone is no failure.
 //   write-ini "C:\Program Files\Driveward\Driveward.exe" "DEBUG" "LOGPATH"

@@ -31,8 +31,9 @@ std::wstring Escaped(const std::wstring& text) {
 // Why each setting:
 // - The principal is the Users group (S-1-5-32-545): the task runs as whoever logs on, in
 //   their interactive session, never as SYSTEM in session 0 where no one would see it.
-//   HighestAvailable elevates administrators without a prompt; the tray monitor's
-//   manifest asks for administrator rights, and a Run key would never elevate it.
+//   HighestAvailable elevates administrators without a prompt and starts a standard
+//   account's tray monitor as that user, as its manifest (highestAvailable) asks; a Run
+//   key would never elevate an administrator's.
 // - Parallel instances: each user who logs on gets a tray monitor; the program itself
 //   keeps one per session.
 // - No time limit (the default of 72 hours would end the tray monitor), no battery

@@ -34,6 +34,9 @@ public:
     // group is enabled (under UAC an un-elevated administrator holds it deny-only);
     // nullopt on failure, with the last error set.
     virtual std::optional<bool> InAdministrators() = 0;
+    // Whether the token's user is LocalSystem (TokenUser); nullopt on failure, with the
+    // last error set.
+    virtual std::optional<bool> TokenUserIsSystem(TokenHandle& token) = 0;
 };
 
 } // namespace platform

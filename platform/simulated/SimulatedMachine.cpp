@@ -255,6 +255,10 @@ std::optional<bool> SimulatedMachine::InAdministrators() {
     return tokenInAdministrators;
 }
 
+std::optional<bool> SimulatedMachine::TokenUserIsSystem(TokenHandle& /*token*/) {
+    return tokenUserIsSystem;
+}
+
 void SimulatedMachine::UseStandardAccount(std::uint32_t serviceRights) {
     tokenElevated = false;
     tokenInAdministrators = false;

@@ -93,6 +93,7 @@ public:
     // An administrator's elevated token by default.
     bool tokenElevated = true;
     bool tokenInAdministrators = true;
+    bool tokenUserIsSystem = false;
     int tokenFactsReads = 0; // how often TokenElevated was asked
     // A standard account: an un-elevated token without Administrators or SeDebugPrivilege,
     // which the service control manager grants only the rights of others, and each
@@ -104,6 +105,7 @@ public:
                               std::uint32_t attributes) override;
     std::optional<bool> TokenElevated(TokenHandle& token) override;
     std::optional<bool> InAdministrators() override;
+    std::optional<bool> TokenUserIsSystem(TokenHandle& token) override;
 
     // Session: named mutexes of this logon session, and the message boxes shown.
     std::set<std::string> mutexes;

@@ -75,4 +75,15 @@ std::optional<bool> Win32Security::InAdministrators() {
     return member != FALSE;
 }
 
+std::optional<bool> Win32Security::TokenUserIsSystem(TokenHandle& token) {
+    alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    DWORD size = 0;
+    if (!::GetTokenInformation(static_cast<Win32Token&>(token).get(), TokenUser, buffer,
+                               sizeof buffer, &size)) {
+        return std::nullopt;
+    }
+    return ::IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid) !=
+           FALSE;
+}
+
 } // namespace platform::windows

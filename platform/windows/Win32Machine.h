@@ -46,6 +46,7 @@ public:
                               std::uint32_t attributes) override;
     std::optional<bool> TokenElevated(TokenHandle& token) override;
     std::optional<bool> InAdministrators() override;
+    std::optional<bool> TokenUserIsSystem(TokenHandle& token) override;
 };
 
 class Win32Session : public Session {

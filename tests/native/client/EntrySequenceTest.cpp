@@ -114,19 +114,23 @@ TEST_F(EntrySequenceTest, TheTokenFactsAreReadOnceBeforeTheFirstLine) {
     struct Account {
         bool elevated;
         bool administrator;
+        bool system;
         const char* line;
         bool writerElevated;
     };
     const Account accounts[] = {
-        {true, true, "Token: elevated, member of Administrators.", true},
-        {false, false, "Token: not elevated, not a member of Administrators.", false},
-        {true, false, "Token: elevated, not a member of Administrators.", true}};
+        {true, true, false, "Token: elevated, member of Administrators.", true},
+        {false, false, false, "Token: not elevated, not a member of Administrators.", false},
+        // A helper: SYSTEM, whatever its restricted token says about elevation.
+        {false, false, true, "Token: SYSTEM, not elevated, not a member of Administrators.", true},
+        {true, false, false, "Token: elevated, not a member of Administrators.", true}};
     for (const auto& account : accounts) {
         SCOPED_TRACE(account.line);
         sim.files.clear();
         sim.tokenFactsReads = 0;
         sim.tokenElevated = account.elevated;
         sim.tokenInAdministrators = account.administrator;
+        sim.tokenUserIsSystem = account.system;
         if (!account.administrator) {
             sim.heldPrivileges.clear(); // a standard account holds no SeDebugPrivilege
         }
