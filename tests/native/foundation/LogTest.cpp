@@ -238,6 +238,253 @@ TEST_F(LogTest, NothingGoesThroughALinkOrIntoAFolderOthersMayChange) {
     log.LogPath.clear();
 }
 
+// Who writes where: the trust rule binds elevated writers on this machine only; nobody
+// writes through a link; a writer without elevation falls back to its own folder. Each
+// reason for lost lines is told once per log object, with the log folder.
+TEST_F(LogTest, TheTrustRuleSharesAndTheUnelevatedWritersOwnFolder) {
+    using platform::FolderOwner;
+    const platform::AccessList openToUsers{
+        true,
+        {{platform::Trustee::System, 0x1F01FF, "S-1-5-18"},
+         {platform::Trustee::Other, 0x1301BF, "S-1-5-32-545"}}, // users may modify
+        platform::Trustee::Administrators,
+        "S-1-5-32-544"};
+    const std::string share = "\\\\server\\share\\Logs";
+    const std::string own = "C:\\Users\\pat\\AppData\\Local\\Driveward\\Driveward client";
+    const std::string why = "Warning: Logging here instead of ";
+    struct Case {
+        std::string what;
+        bool elevated;
+        std::string logPath;
+        std::string openFolder;  // its access list lets users modify it
+        std::string linkOrFault; // a link, or (with "!") a folder no file can be written to
+        std::string writtenTo;   // the folder of the day's file, "" for none
+        std::string firstLine;   // "" for the lines alone
+        std::vector<LogLossReason> told;
+        FolderOwner owner; // of the folders created
+    };
+    const std::vector<Case> cases = {
+        {"elevated, local, created",
+         true,
+         "D:\\Logs\\new",
+         "",
+         "",
+         "D:\\Logs\\new\\Driveward client",
+         "",
+         {},
+         FolderOwner::Trusted},
+        {"elevated, local, open to users",
+         true,
+         "D:\\Logs",
+         "D:\\Logs\\Driveward client",
+         "",
+         "",
+         "",
+         {LogLossReason::FolderRefused},
+         FolderOwner::Trusted},
+        {"elevated, share open to users",
+         true,
+         share,
+         share + "\\Driveward client",
+         "",
+         share + "\\Driveward client",
+         "",
+         {},
+         FolderOwner::Writer},
+        {"elevated, share, a link in it",
+         true,
+         share,
+         "",
+         share + "\\Driveward client",
+         "",
+         "",
+         {LogLossReason::FolderRefused},
+         FolderOwner::Writer},
+        {"elevated, share, today's file a link",
+         true,
+         share,
+         "",
+         share + "\\Driveward client\\20110315.txt",
+         "",
+         "",
+         {LogLossReason::FileRefused},
+         FolderOwner::Writer},
+        {"elevated, no such drive",
+         true,
+         "Q:\\Logs",
+         "",
+         "",
+         "",
+         "",
+         {LogLossReason::FolderMissing},
+         FolderOwner::Trusted},
+        {"elevated, unwritable: no fallback",
+         true,
+         "D:\\Logs",
+         "",
+         "!D:\\Logs",
+         "",
+         "",
+         {LogLossReason::FolderUnwritable},
+         FolderOwner::Trusted},
+        {"unelevated, local, open to users",
+         false,
+         "D:\\Logs",
+         "D:\\Logs\\Driveward client",
+         "",
+         "D:\\Logs\\Driveward client",
+         "",
+         {},
+         FolderOwner::Writer},
+        {"unelevated, a link",
+         false,
+         "D:\\Logs",
+         "",
+         "D:\\Logs\\Driveward client",
+         own,
+         why + "D:\\Logs\\Driveward client: the folder is a link, or others may change it",
+         {},
+         FolderOwner::Writer},
+        {"unelevated, unwritable",
+         false,
+         "D:\\Logs",
+         "",
+         "!D:\\Logs",
+         own,
+         why + "D:\\Logs\\Driveward client: the folder cannot be created or written into",
+         {},
+         FolderOwner::Writer},
+        {"unelevated, its own folder unwritable too",
+         false,
+         "D:\\Logs",
+         "",
+         "!C:\\Users",
+         "",
+         "",
+         {LogLossReason::FolderUnwritable},
+         FolderOwner::Writer},
+    };
+    for (const auto& c : cases) {
+        sim.files.clear();
+        sim.directories = {"D:",
+                           "D:\\Logs",
+                           "C:",
+                           "C:\\Users",
+                           "C:\\Users\\pat",
+                           "C:\\Users\\pat\\AppData",
+                           "C:\\Users\\pat\\AppData\\Local",
+                           "\\\\server\\share",
+                           share};
+        sim.createdFolders.clear();
+        sim.folderAccess.clear();
+        sim.links.clear();
+        sim.unwritableFolders.clear();
+        if (!c.openFolder.empty()) {
+            sim.directories.insert(c.openFolder);
+            sim.folderAccess[c.openFolder] = openToUsers;
+        }
+        if (c.linkOrFault.rfind('!', 0) == 0) {
+            sim.unwritableFolders.insert(c.linkOrFault.substr(1));
+            if (c.linkOrFault == "!C:\\Users") {
+                sim.unwritableFolders.insert("D:\\Logs");
+            }
+        } else if (!c.linkOrFault.empty()) {
+            sim.directories.insert(share + "\\Driveward client");
+            sim.links.insert(c.linkOrFault);
+        }
+        std::vector<std::pair<std::string, LogLossReason>> told;
+        {
+            TLog log("Driveward client");
+            log.WriterElevated = c.elevated;
+            log.LinesLost = [&](const std::string& folder, LogLossReason reason) {
+                told.emplace_back(folder, reason);
+            };
+            log.LogPath = c.logPath;
+            log.Add("one");
+            log.Add("two");
+            log.LogPath.clear();
+        }
+        std::vector<std::string> expected;
+        if (!c.writtenTo.empty()) {
+            if (!c.firstLine.empty()) {
+                expected.push_back("15-3-2011 10:38:48 - " + c.firstLine);
+            }
+            expected.push_back("15-3-2011 10:38:48 - one");
+            expected.push_back("15-3-2011 10:38:48 - two");
+        }
+        EXPECT_EQ(sim.files.size(), c.writtenTo.empty() ? 0u : 1u) << c.what;
+        EXPECT_EQ(Lines(c.writtenTo + "\\20110315.txt"), expected) << c.what;
+        ASSERT_EQ(told.size(), c.told.size()) << c.what;
+        for (std::size_t i = 0; i < told.size(); ++i) {
+            EXPECT_EQ(told[i].first, c.logPath + "\\Driveward client") << c.what;
+            EXPECT_EQ(told[i].second, c.told[i]) << c.what;
+        }
+        for (const auto& [folder, owner] : sim.createdFolders) {
+            EXPECT_EQ(owner, folder.rfind("C:\\Users", 0) == 0 ? FolderOwner::Writer : c.owner)
+                << c.what << ": " << folder;
+        }
+    }
+}
+
+// The folder is resolved and checked once, and again only when LogPath or the day
+// changes, or when the folder held is gone (an administrator removed or moved it).
+TEST_F(LogTest, TheFolderIsCheckedOnceAndAgainWhenItIsGoneOrTheDayChanges) {
+    std::vector<LogLossReason> told;
+    TLog log("Driveward client");
+    log.LinesLost = [&](const std::string&, LogLossReason reason) { told.push_back(reason); };
+    log.LogPath = "D:\\Logs";
+    for (int i = 0; i < 50; ++i) {
+        log.Add("x");
+    }
+    EXPECT_EQ(sim.folderOpenings, 1);
+    EXPECT_EQ(sim.heldFolders, 1);
+    for (int round = 0; round < 2; ++round) {
+        sim.directories.erase("D:\\Logs\\Driveward client");
+        sim.files.clear();
+        log.Add("after removal");
+        EXPECT_EQ(sim.folderOpenings, 2 + round);
+        EXPECT_EQ(Lines().size(), 1u);
+    }
+    sim.now = {2011, 3, 16, 3, 0, 0, 1};
+    log.Add("tomorrow");
+    EXPECT_EQ(sim.folderOpenings, 4);
+    // Made open to users meanwhile: seen with the next day's check, and told once however
+    // many lines are lost.
+    sim.folderAccess["D:\\Logs\\Driveward client"] =
+        platform::AccessList{true, {}, platform::Trustee::Other, "S-1-5-21-7"};
+    sim.now = {2011, 3, 17, 4, 0, 0, 1};
+    for (int i = 0; i < 3; ++i) {
+        log.Add("lost");
+    }
+    EXPECT_EQ(told, std::vector<LogLossReason>{LogLossReason::FolderRefused});
+    EXPECT_EQ(sim.heldFolders, 0);
+    EXPECT_EQ(Lines("D:\\Logs\\Driveward client\\20110316.txt").size(), 1u);
+    log.LogPath.clear();
+}
+
+// The writer without elevation keeps to its own folder for the rest of the day, with one
+// line that says why, and tries LogPath again the next day.
+TEST_F(LogTest, AnUnelevatedWriterFallsBackForTheDayAndTriesAgainTheNext) {
+    sim.directories.insert("C:");
+    sim.unwritableFolders.insert("D:\\Logs");
+    const std::string own = "C:\\Users\\pat\\AppData\\Local\\Driveward\\Driveward client\\";
+    TLog log("Driveward client");
+    log.WriterElevated = false;
+    log.LogPath = "D:\\Logs";
+    log.Add("one");
+    log.Add("two");
+    EXPECT_EQ(LogEntries(own + "20110315.txt"),
+              (std::vector<std::string>{"Warning: Logging here instead of D:\\Logs\\Driveward "
+                                        "client: the folder cannot be created or written into",
+                                        "one", "two"}));
+    sim.unwritableFolders.clear();
+    sim.now = {2011, 3, 16, 3, 0, 0, 1};
+    log.Add("next day");
+    EXPECT_EQ(Lines("D:\\Logs\\Driveward client\\20110316.txt").size(), 1u);
+    EXPECT_EQ(sim.files.count(own + "20110316.txt"), 0u);
+    log.LogPath.clear();
+}
+
 TEST_F(LogTest, AFileHeldOpenByAnotherDrivewardIsRetriedBriefly) {
     TLog log("Driveward client");
     log.LogPath = "D:\\Logs";

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
@@ -47,6 +50,22 @@ std::vector<std::string> NamesIn(const std::string& folder) {
     std::sort(names.begin(), names.end());
     return names;
 }
+std::string OwnerText(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    char* text = nullptr;
+    if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, nullptr,
+                                nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS ||
+        !::ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION, &text, nullptr)) {
+        ::LocalFree(descriptor);
+        return "unreadable";
+    }
+    const std::string result = text;
+    ::LocalFree(text);
+    ::LocalFree(descriptor);
+    return result;
+}
+
 const std::vector<std::string> kUntouched = {".", "..", "target.txt"};
 
 class LogWinTest : public ::testing::Test {
@@ -121,6 +140,7 @@ TEST_F(LogWinTest, TheFoldersTheLogCreatesGrantNothingToEveryone) {
         EXPECT_EQ(dacl.find(";;;WD)"), std::string::npos) << created << " " << dacl;
         EXPECT_EQ(dacl.find(";;;BU)"), std::string::npos) << created << " " << dacl;
         EXPECT_NE(dacl.find("(A;OICI;FA;;;SY)"), std::string::npos) << created << " " << dacl;
+        EXPECT_EQ(OwnerText(temp.path() + created), "O:BA") << created;
     }
 }
 
@@ -160,6 +180,56 @@ TEST_F(LogWinTest, LinksInThePathReceiveNothing) {
         EXPECT_EQ(NamesIn(root + target), kUntouched) << target;
         EXPECT_EQ(wintest::ReadFile(root + target + "\\target.txt"), "untouched\n") << target;
     }
+}
+
+// A central log on a share that everyone may write to: the trust rule is for this
+// machine's folders, so the share gets the whole log; a link planted in the share still
+// gets nothing, and so does a local folder that everyone may write to. Wine serves
+// \\drivewardsrv\logs from its dosdevices (scripts/log-links.sh).
+TEST_F(LogWinTest, AShareOthersMayWriteToGetsTheLogButNoLinkOrOpenLocalFolderDoes) {
+    if (linkFixture.empty()) {
+        GTEST_SKIP() << "no link fixture given";
+    }
+    const std::string root = wintest::WindowsPath(linkFixture);
+    const std::string share = "\\\\drivewardsrv\\logs";
+    ASSERT_NE(::GetFileAttributesA((share + "\\central").c_str()), INVALID_FILE_ATTRIBUTES);
+    for (int round = 0; round < 2; ++round) {
+        for (const std::string& logPath :
+             {share + "\\central", share + "\\planted", root + "\\open"}) {
+            TLog log("Driveward client");
+            log.LogPath = logPath;
+            log.Add("Start logging");
+            log.Add("round " + std::to_string(round));
+        }
+    }
+    EXPECT_EQ(wintest::LogTexts(root + "\\share\\central\\Driveward client\\" +
+                                wintest::TodaysLogFileName()),
+              (std::vector<std::string>{"Start logging", "round 0", "Stopped logging",
+                                        "Start logging", "round 1", "Stopped logging"}));
+    EXPECT_EQ(NamesIn(root + "\\elsewhere5"), kUntouched);
+    EXPECT_EQ(NamesIn(root + "\\open"), (std::vector<std::string>{".", ".."}));
+}
+
+// The log folder is held between lines, yet an administrator may move it away while the
+// log runs; the next line goes to LogPath again, into a folder made anew.
+TEST_F(LogWinTest, TheLogFolderCanBeMovedWhileTheLogRuns) {
+    TLog log("Driveward client");
+    log.LogPath = temp.path();
+    const std::string folder = temp.path() + "\\Driveward client";
+    for (int round = 0; round < 2; ++round) {
+        log.Add("before " + std::to_string(round));
+        ::Sleep(1000); // the day's file is closed once the log is idle
+        const std::string moved = temp.path() + "\\moved" + std::to_string(round);
+        ASSERT_TRUE(::MoveFileA(folder.c_str(), moved.c_str())) << ::GetLastError();
+        log.Add("after " + std::to_string(round));
+        ::Sleep(1000);
+        EXPECT_EQ(wintest::LogTexts(moved + "\\" + wintest::TodaysLogFileName()),
+                  std::vector<std::string>{"before " + std::to_string(round)});
+        EXPECT_EQ(wintest::LogTexts(LogFile()),
+                  std::vector<std::string>{"after " + std::to_string(round)});
+        ::DeleteFileA(LogFile().c_str());
+    }
+    log.LogPath.clear();
 }
 
 // While the log writes, the log folder is swapped for a link to another folder and back,
