@@ -4,7 +4,7 @@
 #   DIR/root/Driveward client            -> DIR/elsewhere2  (the log folder a link)
 #   DIR/files/Driveward client/<today>.txt -> DIR/elsewhere3/target.txt
 #   DIR/swap-link                        -> DIR/elsewhere4  (swapped in for the log folder)
-#   DIR/open                             a folder everyone may write to
+#   DIR/open/Driveward client            a log folder everyone may write to
 #   DIR/share                            served as \\drivewardsrv\logs when PREFIX is given:
 #   DIR/share/central                    a central log folder everyone may write to
 #   DIR/share/planted                    -> DIR/elsewhere5  (a link planted in the share)
@@ -24,8 +24,8 @@ for target in elsewhere elsewhere2 elsewhere3 elsewhere4 elsewhere5; do
 done
 ln -s "$dir/elsewhere" "$dir/folder-link"
 ln -s "$dir/elsewhere2" "$dir/root/Driveward client"
-mkdir -p "$dir/swap" "$dir/open" "$dir/share/central"
-chmod 0777 "$dir/open" "$dir/share/central"
+mkdir -p "$dir/swap" "$dir/open/Driveward client" "$dir/share/central"
+chmod 0777 "$dir/open/Driveward client" "$dir/share/central"
 ln -s "$dir/elsewhere5" "$dir/share/planted"
 # Wine reaches \\server\share through the prefix's dosdevices/unc/server/share.
 if [ -n "$prefix" ]; then
