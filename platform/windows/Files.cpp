@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -257,15 +256,31 @@ AppendResult WriteLocked(HANDLE file, const std::string& bytes) {
 constexpr DWORD kIdleFileCloseMs = 500;
 constexpr DWORD kTimerDormantMs = 0xFFFFFFFE;
 
+// A critical section rather than std::mutex: that would bring the threads library into
+// the service, which has none otherwise.
+class Hold {
+public:
+    explicit Hold(CRITICAL_SECTION& lock) : lock_(lock) { ::EnterCriticalSection(&lock_); }
+    ~Hold() { ::LeaveCriticalSection(&lock_); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+private:
+    CRITICAL_SECTION& lock_;
+};
+
 class Win32HeldFolder : public HeldFolder {
 public:
     Win32HeldFolder(UniqueKernelHandle folder, std::string finalPath)
-        : folder_(std::move(folder)), finalPath_(std::move(finalPath)) {}
+        : folder_(std::move(folder)), finalPath_(std::move(finalPath)) {
+        ::InitializeCriticalSection(&lock_);
+    }
     ~Win32HeldFolder() override {
         if (timer_ != nullptr) {
             // Waits for a running close to end before the members go.
             ::DeleteTimerQueueTimer(nullptr, timer_, INVALID_HANDLE_VALUE);
         }
+        ::DeleteCriticalSection(&lock_);
     }
     Win32HeldFolder(const Win32HeldFolder&) = delete;
     Win32HeldFolder& operator=(const Win32HeldFolder&) = delete;
@@ -282,7 +297,7 @@ public:
     }
 
     AppendResult Append(const std::string& fileName, const std::string& bytes) override {
-        const std::lock_guard<std::mutex> hold(mutex_);
+        const Hold hold(lock_);
         if (!file_ || fileName_ != fileName) {
             file_.reset();
             if (const auto refused = OpenFile(fileName)) {
@@ -334,7 +349,7 @@ private:
 
     static void CALLBACK CloseIdleFile(void* context, BOOLEAN) {
         auto& self = *static_cast<Win32HeldFolder*>(context);
-        const std::lock_guard<std::mutex> hold(self.mutex_);
+        const Hold hold(self.lock_);
         if (self.file_ && ::GetTickCount() - self.lastUse_ < kIdleFileCloseMs) {
             return;
         }
@@ -345,7 +360,7 @@ private:
 
     UniqueKernelHandle folder_;
     std::string finalPath_; // as read when it was opened; "" when the system cannot say
-    std::mutex mutex_;      // the day's file, shared with the timer's thread
+    CRITICAL_SECTION lock_; // the day's file, shared with the timer's thread
     UniqueKernelHandle file_;
     std::string fileName_;
     DWORD lastUse_ = 0;

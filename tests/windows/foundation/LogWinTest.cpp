@@ -221,11 +221,15 @@ TEST_F(LogWinTest, AFolderSwappedForALinkInALoopReceivesNothingThroughIt) {
     }
     const std::string root = wintest::WindowsPath(linkFixture);
     wintest::WriteFile(root + "\\go", "");
-    {
+    // A log object resolves its folder at its first line and then holds it: a new one
+    // every 20 lines walks the path again and again while the swapper swaps, for 4 s at
+    // least (a line now costs so little that 2,000 would be done before the first swap).
+    const DWORD start = ::GetTickCount();
+    for (int i = 0; i < 2000 || ::GetTickCount() - start < 4000; i += 20) {
         TLog log("Driveward client");
         log.LogPath = root + "\\swap";
-        for (int i = 0; i < 2000; ++i) {
-            log.Add("line " + std::to_string(i));
+        for (int j = i; j < i + 20; ++j) {
+            log.Add("line " + std::to_string(j));
         }
         log.LogPath.clear();
     }
