@@ -242,129 +242,57 @@ TEST_F(LogTest, NothingGoesThroughALinkOrIntoAFolderOthersMayChange) {
 // writes through a link; a writer without elevation falls back to its own folder. Each
 // reason for lost lines is told once per log object, with the log folder.
 TEST_F(LogTest, TheTrustRuleSharesAndTheUnelevatedWritersOwnFolder) {
-    using platform::FolderOwner;
-    const platform::AccessList openToUsers{
-        true,
-        {{platform::Trustee::System, 0x1F01FF, "S-1-5-18"},
-         {platform::Trustee::Other, 0x1301BF, "S-1-5-32-545"}}, // users may modify
-        platform::Trustee::Administrators,
-        "S-1-5-32-544"};
+    using enum LogLossReason;
     const std::string share = "\\\\server\\share\\Logs";
     const std::string own = "C:\\Users\\pat\\AppData\\Local\\Driveward\\Driveward client";
-    const std::string why = "Warning: Logging here instead of ";
+    const std::string lines = "one|two|";
     struct Case {
-        std::string what;
         bool elevated;
         std::string logPath;
-        std::string openFolder;  // its access list lets users modify it
-        std::string linkOrFault; // a link, or (with "!") a folder no file can be written to
-        std::string writtenTo;   // the folder of the day's file, "" for none
-        std::string firstLine;   // "" for the lines alone
-        std::vector<LogLossReason> told;
-        FolderOwner owner; // of the folders created
+        std::string fault;     // "open ", "link " or "unwritable " and a path, or ""
+        std::string writtenTo; // the folder of the day's file, "" for none
+        std::string text;      // its lines, "|" after each
+        std::optional<LogLossReason> told;
     };
     const std::vector<Case> cases = {
-        {"elevated, local, created",
-         true,
-         "D:\\Logs\\new",
-         "",
-         "",
-         "D:\\Logs\\new\\Driveward client",
-         "",
-         {},
-         FolderOwner::Trusted},
-        {"elevated, local, open to users",
-         true,
-         "D:\\Logs",
-         "D:\\Logs\\Driveward client",
-         "",
-         "",
-         "",
-         {LogLossReason::FolderRefused},
-         FolderOwner::Trusted},
-        {"elevated, share open to users",
-         true,
+        {true, "D:\\Logs\\new", "", "D:\\Logs\\new\\Driveward client", lines, {}},
+        {true, "D:\\Logs", "open D:\\Logs\\Driveward client", "", "", FolderRefused},
+        {true,
          share,
+         "open " + share + "\\Driveward client",
          share + "\\Driveward client",
-         "",
-         share + "\\Driveward client",
-         "",
-         {},
-         FolderOwner::Writer},
-        {"elevated, share, a link in it",
-         true,
-         share,
-         "",
-         share + "\\Driveward client",
-         "",
-         "",
-         {LogLossReason::FolderRefused},
-         FolderOwner::Writer},
-        {"elevated, share, today's file a link",
-         true,
-         share,
-         "",
-         share + "\\Driveward client\\20110315.txt",
-         "",
-         "",
-         {LogLossReason::FileRefused},
-         FolderOwner::Writer},
-        {"elevated, no such drive",
-         true,
-         "Q:\\Logs",
-         "",
-         "",
-         "",
-         "",
-         {LogLossReason::FolderMissing},
-         FolderOwner::Trusted},
-        {"elevated, unwritable: no fallback",
-         true,
+         lines,
+         {}},
+        {true, share, "link " + share + "\\Driveward client", "", "", FolderRefused},
+        {true, share, "link " + share + "\\Driveward client\\20110315.txt", "", "", FileRefused},
+        {true, "Q:\\Logs", "", "", "", FolderMissing},
+        {true, "D:\\Logs", "unwritable D:\\Logs", "", "", FolderUnwritable},
+        {false,
          "D:\\Logs",
-         "",
-         "!D:\\Logs",
-         "",
-         "",
-         {LogLossReason::FolderUnwritable},
-         FolderOwner::Trusted},
-        {"unelevated, local, open to users",
-         false,
+         "open D:\\Logs\\Driveward client",
+         "D:\\Logs\\Driveward client",
+         lines,
+         {}},
+        {false,
          "D:\\Logs",
-         "D:\\Logs\\Driveward client",
-         "",
-         "D:\\Logs\\Driveward client",
-         "",
-         {},
-         FolderOwner::Writer},
-        {"unelevated, a link",
-         false,
-         "D:\\Logs",
-         "",
-         "D:\\Logs\\Driveward client",
+         "link D:\\Logs\\Driveward client",
          own,
-         why + "D:\\Logs\\Driveward client: the folder is a link, or others may change it",
-         {},
-         FolderOwner::Writer},
-        {"unelevated, unwritable",
-         false,
+         "Warning: Logging here instead of D:\\Logs\\Driveward client: the folder is a link, "
+         "or others may change it|" +
+             lines,
+         {}},
+        {false,
          "D:\\Logs",
-         "",
-         "!D:\\Logs",
+         "unwritable D:\\Logs",
          own,
-         why + "D:\\Logs\\Driveward client: the folder cannot be created or written into",
-         {},
-         FolderOwner::Writer},
-        {"unelevated, its own folder unwritable too",
-         false,
-         "D:\\Logs",
-         "",
-         "!C:\\Users",
-         "",
-         "",
-         {LogLossReason::FolderUnwritable},
-         FolderOwner::Writer},
+         "Warning: Logging here instead of D:\\Logs\\Driveward client: the folder cannot be "
+         "created or written into|" +
+             lines,
+         {}},
+        {false, "D:\\Logs", "unwritable C:\\Users", "", "", FolderUnwritable},
     };
     for (const auto& c : cases) {
+        const std::string what = c.logPath + " " + c.fault + (c.elevated ? " elevated" : "");
         sim.files.clear();
         sim.directories = {"D:",
                            "D:\\Logs",
@@ -374,23 +302,24 @@ TEST_F(LogTest, TheTrustRuleSharesAndTheUnelevatedWritersOwnFolder) {
                            "C:\\Users\\pat\\AppData",
                            "C:\\Users\\pat\\AppData\\Local",
                            "\\\\server\\share",
-                           share};
+                           share,
+                           share + "\\Driveward client"};
         sim.createdFolders.clear();
         sim.folderAccess.clear();
         sim.links.clear();
         sim.unwritableFolders.clear();
-        if (!c.openFolder.empty()) {
-            sim.directories.insert(c.openFolder);
-            sim.folderAccess[c.openFolder] = openToUsers;
-        }
-        if (c.linkOrFault.rfind('!', 0) == 0) {
-            sim.unwritableFolders.insert(c.linkOrFault.substr(1));
-            if (c.linkOrFault == "!C:\\Users") {
-                sim.unwritableFolders.insert("D:\\Logs");
-            }
-        } else if (!c.linkOrFault.empty()) {
-            sim.directories.insert(share + "\\Driveward client");
-            sim.links.insert(c.linkOrFault);
+        const std::string path = c.fault.substr(c.fault.find(' ') + 1);
+        if (c.fault.rfind("open ", 0) == 0) {
+            sim.directories.insert(path);
+            sim.folderAccess[path] = platform::AccessList{
+                true,
+                {{platform::Trustee::Other, 0x1301BF, "S-1-5-32-545"}}, // users modify
+                platform::Trustee::Administrators,
+                "S-1-5-32-544"};
+        } else if (c.fault.rfind("link ", 0) == 0) {
+            sim.links.insert(path);
+        } else if (!c.fault.empty()) {
+            sim.unwritableFolders = {path, "D:\\Logs"};
         }
         std::vector<std::pair<std::string, LogLossReason>> told;
         {
@@ -404,24 +333,23 @@ TEST_F(LogTest, TheTrustRuleSharesAndTheUnelevatedWritersOwnFolder) {
             log.Add("two");
             log.LogPath.clear();
         }
-        std::vector<std::string> expected;
-        if (!c.writtenTo.empty()) {
-            if (!c.firstLine.empty()) {
-                expected.push_back("15-3-2011 10:38:48 - " + c.firstLine);
-            }
-            expected.push_back("15-3-2011 10:38:48 - one");
-            expected.push_back("15-3-2011 10:38:48 - two");
+        std::string text;
+        for (const auto& entry : LogEntries(c.writtenTo + "\\20110315.txt")) {
+            text += entry + "|";
         }
-        EXPECT_EQ(sim.files.size(), c.writtenTo.empty() ? 0u : 1u) << c.what;
-        EXPECT_EQ(Lines(c.writtenTo + "\\20110315.txt"), expected) << c.what;
-        ASSERT_EQ(told.size(), c.told.size()) << c.what;
-        for (std::size_t i = 0; i < told.size(); ++i) {
-            EXPECT_EQ(told[i].first, c.logPath + "\\Driveward client") << c.what;
-            EXPECT_EQ(told[i].second, c.told[i]) << c.what;
-        }
+        EXPECT_EQ(text, c.text) << what;
+        EXPECT_EQ(sim.files.size(), c.writtenTo.empty() ? 0u : 1u) << what;
+        const auto expectedTold =
+            c.told ? std::vector<std::pair<std::string, LogLossReason>>{{c.logPath +
+                                                                             "\\Driveward client",
+                                                                         *c.told}}
+                   : std::vector<std::pair<std::string, LogLossReason>>{};
+        EXPECT_EQ(told, expectedTold) << what; // once, however many lines are lost
+        // Administrators or SYSTEM own what an elevated writer creates on this machine.
         for (const auto& [folder, owner] : sim.createdFolders) {
-            EXPECT_EQ(owner, folder.rfind("C:\\Users", 0) == 0 ? FolderOwner::Writer : c.owner)
-                << c.what << ": " << folder;
+            EXPECT_EQ(owner, c.elevated && folder[1] == ':' ? platform::FolderOwner::Trusted
+                                                            : platform::FolderOwner::Writer)
+                << what << ": " << folder;
         }
     }
 }
