@@ -2,11 +2,16 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "foundation/TextFormat.h"
+
+namespace platform {
+class HeldFolder;
+}
 
 // Why lines could not be written. Each is told once per process (TLog::LinesLost).
 enum class LogLossReason {
@@ -19,6 +24,9 @@ enum class LogLossReason {
 // Writes timestamped lines to one file per day: <LogPath>\<SourceName>\yyyymmdd.txt.
 // Every line reaches the disk at once; lines are held in memory only while no LogPath
 // is known. The log never reports an input/output failure to its caller.
+// The log folder is resolved and checked once and held; each line opens the day's file
+// relative to it. It is resolved again when LogPath or the day changes, or a line
+// cannot be written into the folder held (an administrator moved or removed it).
 class TLog {
 public:
     explicit TLog(const std::string& aServiceName);
@@ -45,7 +53,10 @@ public:
     std::string LogPath;
 
     // True for an elevated or SYSTEM writer (the default): the folder trust rule applies.
-    // Set once by the entry sequence from the process token.
+    // Set once by the entry sequence from the process token. A writer without elevation
+    // has no privilege to lend: it writes with its own rights wherever LogPath says (never
+    // through a link), and where it cannot, into its per-user folder
+    // (%LOCALAPPDATA%\Driveward\<SourceName>), whose file's first line says why.
     bool WriterElevated = true;
 
     // Told the first time lines are lost for a reason, once per reason and log object;
@@ -56,8 +67,22 @@ protected:
     void AppendToFile(std::string folder, const std::string& fileName);
 
 private:
+    // Writes the bytes into the folder's day file: nullopt when written, else why not.
+    std::optional<LogLossReason> WriteInto(const std::string& folder, const std::string& fileName,
+                                           const std::string& bytes);
+    std::optional<LogLossReason> Resolve(const std::string& folder, const std::string& fileName);
+    std::optional<LogLossReason> AppendHeld(const std::string& fileName, const std::string& bytes);
+    void AppendToOwnFolder(const std::string& folder, const std::string& fileName,
+                           LogLossReason why, const std::string& bytes);
+    void ReportLoss(const std::string& folder, LogLossReason reason);
+
     std::string sourceName_;
     std::vector<std::string> pending_;
+    std::unique_ptr<platform::HeldFolder> held_; // the folder last resolved and checked
+    std::string heldFolder_;                     // its path as asked, "" when none is held
+    std::string heldDay_;                        // the day's file name it was checked for
+    std::string ownFolderFor_;    // the folder and day whose lines the per-user folder takes
+    unsigned reportedLosses_ = 0; // one bit per LogLossReason told
 };
 
 // The process-wide log; created by the entry sequence, empty before and after.

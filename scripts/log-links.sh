@@ -4,21 +4,35 @@
 #   DIR/root/Driveward client            -> DIR/elsewhere2  (the log folder a link)
 #   DIR/files/Driveward client/<today>.txt -> DIR/elsewhere3/target.txt
 #   DIR/swap-link                        -> DIR/elsewhere4  (swapped in for the log folder)
+#   DIR/open/Driveward client            a log folder everyone may write to
+#   DIR/share                            served as \\drivewardsrv\logs when PREFIX is given:
+#   DIR/share/central                    a central log folder everyone may write to
+#   DIR/share/planted                    -> DIR/elsewhere5  (a link planted in the share)
 # and starts, in the background, the swapper of the race test (below).
+#   log-links.sh DIR [PREFIX]
 set -eu
 dir=$1
+prefix=${2:-}
 if [ -f "$dir.swapper" ]; then
     kill "$(cat "$dir.swapper")" 2>/dev/null || true
 fi
 rm -rf "$dir"
 mkdir -p "$dir/root" "$dir/files/Driveward client"
-for target in elsewhere elsewhere2 elsewhere3 elsewhere4; do
+for target in elsewhere elsewhere2 elsewhere3 elsewhere4 elsewhere5; do
     mkdir -p "$dir/$target"
     echo untouched >"$dir/$target/target.txt"
 done
 ln -s "$dir/elsewhere" "$dir/folder-link"
 ln -s "$dir/elsewhere2" "$dir/root/Driveward client"
-mkdir -p "$dir/swap"
+mkdir -p "$dir/swap" "$dir/open/Driveward client" "$dir/share/central"
+chmod 0777 "$dir/open/Driveward client" "$dir/share/central"
+ln -s "$dir/elsewhere5" "$dir/share/planted"
+# Wine reaches \\server\share through the prefix's dosdevices/unc/server/share.
+if [ -n "$prefix" ]; then
+    mkdir -p "$prefix/dosdevices/unc/drivewardsrv"
+    rm -f "$prefix/dosdevices/unc/drivewardsrv/logs"
+    ln -s "$dir/share" "$prefix/dosdevices/unc/drivewardsrv/logs"
+fi
 ln -s "$dir/elsewhere4" "$dir/swap-link"
 # Named as today's file (local date, as the log names it).
 ln -s "$dir/elsewhere3/target.txt" "$dir/files/Driveward client/$(date +%Y%m%d).txt"

@@ -89,8 +89,9 @@ public:
     AppendResult Append(const std::string& fileName, const std::string& bytes) override {
         ++machine_.appendAttempts;
         const std::string path = path_ + "\\" + fileName;
-        if (machine_.links.count(path) != 0) {
-            return AppendResult::Failed;
+        // A folder removed or moved since it was opened: the file is not the one named.
+        if (machine_.links.count(path) != 0 || machine_.directories.count(path_) == 0) {
+            return AppendResult::Refused;
         }
         if (machine_.sharingViolationsLeft > 0) {
             --machine_.sharingViolationsLeft;
@@ -99,7 +100,7 @@ public:
         }
         if (machine_.Unwritable(path)) {
             machine_.lastError = kErrorAccessDenied;
-            return AppendResult::Failed;
+            return AppendResult::Unwritable;
         }
         machine_.files[path] += bytes;
         return AppendResult::Written;
@@ -121,27 +122,30 @@ bool SimulatedMachine::Unwritable(const std::string& path) const {
     return false;
 }
 
-std::unique_ptr<HeldFolder> SimulatedMachine::OpenFolder(const std::string& root,
-                                                         const std::vector<std::string>& names) {
+FolderOpening SimulatedMachine::OpenFolder(const std::string& root,
+                                           const std::vector<std::string>& names,
+                                           FolderOwner owner) {
+    ++folderOpenings;
     if (directories.count(root) == 0) {
         lastError = kErrorPathNotFound;
-        return nullptr;
+        return {nullptr, FolderFailure::Missing};
     }
     std::string path = root;
     for (const auto& name : names) {
         path += "\\" + name;
         if (links.count(path) != 0) {
-            return nullptr;
+            return {nullptr, FolderFailure::Link};
         }
         if (directories.count(path) == 0) {
             if (Unwritable(path)) {
                 lastError = kErrorAccessDenied;
-                return nullptr;
+                return {nullptr, FolderFailure::Uncreatable};
             }
             directories.insert(path);
+            createdFolders[path] = owner;
         }
     }
-    return std::make_unique<SimulatedHeldFolder>(*this, path);
+    return {std::make_unique<SimulatedHeldFolder>(*this, path), FolderFailure::None};
 }
 
 std::vector<std::string> SimulatedMachine::LinesOf(const std::string& path) const {

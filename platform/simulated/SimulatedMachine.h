@@ -50,12 +50,16 @@ public:
     std::set<std::string> unwritableFolders; // a file below one of these cannot be opened
     int sharingViolationsLeft = 0;           // the next appends meet a file held open
     int appendAttempts = 0;
-    std::set<std::string> links;                    // folders or files that are links
-    std::map<std::string, AccessList> folderAccess; // else SYSTEM and Administrators only
-    std::set<std::string> unreadableAccess;         // Access fails for these
-    int heldFolders = 0;                            // folders held open now
-    std::unique_ptr<HeldFolder> OpenFolder(const std::string& root,
-                                           const std::vector<std::string>& names) override;
+    std::set<std::string> links; // folders or files that are links, or files of two names
+    std::map<std::string, AccessList> folderAccess;    // else SYSTEM and Administrators only
+    std::set<std::string> unreadableAccess;            // Access fails for these
+    int heldFolders = 0;                               // folders held open now
+    int folderOpenings = 0;                            // OpenFolder calls
+    std::map<std::string, FolderOwner> createdFolders; // each folder created, and its owner
+    std::string localAppData = "C:\\Users\\pat\\AppData\\Local";
+    FolderOpening OpenFolder(const std::string& root, const std::vector<std::string>& names,
+                             FolderOwner owner) override;
+    std::string LocalAppDataFolder() override { return localAppData; }
     bool Unwritable(const std::string& path) const;
     std::vector<std::string> LinesOf(const std::string& path) const;
 

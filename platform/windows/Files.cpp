@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/windows/AccessList.h"
@@ -17,8 +18,10 @@ namespace platform::windows {
 namespace {
 
 // SYSTEM and Administrators full control, for the folder and everything below it; "P":
-// nothing inherited from the parent, where users may hold more.
-constexpr const char* kLogFolderDescriptor = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// nothing inherited from the parent, where users may hold more. The owner is named too:
+// the token's default owner may be the user (with UAC off), who could then change the
+// list of a folder SYSTEM writes into.
+constexpr const char* kLogFolderDacl = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 struct LocalMemoryTraits {
     using Handle = PSECURITY_DESCRIPTOR;
@@ -99,11 +102,15 @@ constexpr ULONG kFileOpenForBackupIntent = 0x4000;
 constexpr ULONG kFileOpenReparsePoint = 0x200000;
 constexpr LONG kStatusObjectNameNotFound = static_cast<LONG>(0xC0000034);
 constexpr LONG kStatusSharingViolation = static_cast<LONG>(0xC0000043);
+constexpr LONG kStatusAccessDenied = static_cast<LONG>(0xC0000022);
 constexpr ACCESS_MASK kHeldFolderAccess = FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL;
 
-// Shared for reading and writing, never for deleting: while we hold it, nobody can
-// rename or remove it, or put a link in its place.
-constexpr ULONG kHeldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// Folders are shared for deleting too: an administrator may rename or remove the log
+// folder while we hold it. What we write goes into the very folder object that was
+// checked, wherever it is then; an append that finds it moved or gone resolves it anew.
+constexpr ULONG kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The day's file is shared for reading and writing: our other processes append to it.
+constexpr ULONG kFileShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 template <typename Function> Function NtdllEntry(const char* name) {
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
@@ -129,8 +136,8 @@ std::wstring Wide(const std::string& text) {
 // opened as itself, for the caller to see and refuse. The status comes back for the caller
 // to tell a sharing violation apart.
 UniqueKernelHandle OpenRelative(HANDLE folder, const std::string& name, ACCESS_MASK access,
-                                ULONG disposition, ULONG options, PSECURITY_DESCRIPTOR security,
-                                LONG& status) {
+                                ULONG share, ULONG disposition, ULONG options,
+                                PSECURITY_DESCRIPTOR security, LONG& status) {
     status = -1;
     const auto create = NtCreateFileEntry();
     std::wstring wide = Wide(name);
@@ -144,23 +151,44 @@ UniqueKernelHandle OpenRelative(HANDLE folder, const std::string& name, ACCESS_M
     IoStatus io = {};
     HANDLE handle = nullptr;
     status = create(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
-                    kHeldShare, disposition,
+                    share, disposition,
                     options | kFileSynchronousIoNonAlert | kFileOpenReparsePoint, nullptr, 0);
     return UniqueKernelHandle(status >= 0 ? handle : nullptr);
 }
 
-// Whether the open object is no link, and of the kind wanted.
-bool IsPlain(HANDLE handle, bool folder, DWORD* links = nullptr) {
-    BY_HANDLE_FILE_INFORMATION information = {};
-    if (!::GetFileInformationByHandle(handle, &information) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-        ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != folder) {
-        return false;
-    }
-    if (links != nullptr) {
-        *links = information.nNumberOfLinks;
-    }
-    return true;
+using NtQueryInformationFileFunction = LONG(NTAPI*)(HANDLE, IoStatus*, PVOID, ULONG, ULONG);
+constexpr ULONG kFileStandardInformation = 5;
+constexpr ULONG kFileAttributeTagInformation = 35;
+struct StandardInformation {
+    LARGE_INTEGER allocationSize;
+    LARGE_INTEGER endOfFile;
+    ULONG numberOfLinks;
+    BOOLEAN deletePending;
+    BOOLEAN directory;
+};
+struct AttributeTagInformation {
+    ULONG attributes;
+    ULONG reparseTag;
+};
+
+template <typename Information> bool QueryInformation(HANDLE handle, ULONG kind, Information& out) {
+    static const auto query = NtdllEntry<NtQueryInformationFileFunction>("NtQueryInformationFile");
+    IoStatus io = {};
+    return query != nullptr && query(handle, &io, &out, sizeof out, kind) >= 0;
+}
+
+// Whether the open object is no link, and of the kind wanted; a file must have one name
+// only (a hard link would let its other name lie anywhere). Asked of the handle alone:
+// GetFileInformationByHandle would also ask the volume for its serial number, which
+// costs Wine some milliseconds.
+bool IsPlain(HANDLE handle, bool folder) {
+    StandardInformation standard = {};
+    AttributeTagInformation tag = {};
+    return QueryInformation(handle, kFileStandardInformation, standard) &&
+           QueryInformation(handle, kFileAttributeTagInformation, tag) &&
+           (tag.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+           (standard.directory != 0) == folder && !standard.deletePending &&
+           (folder || standard.numberOfLinks == 1);
 }
 
 std::string Lower(std::string text) {
@@ -169,31 +197,39 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// Whether the open file is the very file that was named: a link anywhere in the path
-// (which some systems follow even when asked not to) shows as another final path.
-// Where the system cannot say (before Vista), the other checks stand alone.
-bool IsTheNamedFile(HANDLE file, const std::string& path) {
-    using FinalPath = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
-    const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
-    const auto finalPath = kernel32 == nullptr
-                               ? nullptr
-                               : reinterpret_cast<FinalPath>(reinterpret_cast<void*>(
-                                     ::GetProcAddress(kernel32, "GetFinalPathNameByHandleA")));
+// The final path of an open file or folder, in lower case and without a trailing "\":
+// it names every folder the object was really reached through, so a link anywhere on
+// the way shows as another path. Compared only with another final path: a share's
+// (\\?\UNC\server\share, under Wine a Z: path) and a drive's (\\?\C:) forms are the
+// system's own. "" where the system cannot say (before Vista: the other checks stand
+// alone), nullopt when it fails.
+std::optional<std::string> FinalPath(HANDLE handle) {
+    using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+    static const auto finalPath = [] {
+        const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+        return kernel32 == nullptr ? nullptr
+                                   : reinterpret_cast<FinalPathFunction>(reinterpret_cast<void*>(
+                                         ::GetProcAddress(kernel32, "GetFinalPathNameByHandleA")));
+    }();
     if (finalPath == nullptr) {
-        return true;
+        return std::string();
     }
     char buffer[MAX_PATH * 2];
-    const DWORD length = finalPath(file, buffer, sizeof buffer, 0);
+    const DWORD length = finalPath(handle, buffer, sizeof buffer, 0);
     if (length == 0 || length >= sizeof buffer) {
-        return false;
+        return std::nullopt;
     }
-    std::string final(buffer, length);
-    if (final.rfind("\\\\?\\UNC\\", 0) == 0) {
-        final = "\\\\" + final.substr(8);
-    } else if (final.rfind("\\\\?\\", 0) == 0) {
-        final = final.substr(4);
+    std::string path = Lower(std::string(buffer, length));
+    if (!path.empty() && path.back() == '\\') {
+        path.pop_back();
     }
-    return Lower(final) == Lower(path);
+    return path;
+}
+
+// Whether the handle's final path is the expected one ("" expected: the system cannot say).
+bool IsAt(HANDLE handle, const std::string& expected) {
+    const auto path = FinalPath(handle);
+    return path && *path == expected;
 }
 
 AppendResult WriteLocked(HANDLE file, const std::string& bytes) {
@@ -207,21 +243,51 @@ AppendResult WriteLocked(HANDLE file, const std::string& bytes) {
         DWORD written = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
         if (!::WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) {
-            return AppendResult::Failed;
+            return AppendResult::Unwritable;
         }
         done += written;
     }
     return AppendResult::Written;
 }
 
+// How long the day's file stays open after a line: a burst of lines (a refresh with
+// DEBUG on writes hundreds) pays for one open and its checks, and a folder is never kept
+// from being moved for longer (Windows refuses to rename a folder with a file open in it).
+constexpr DWORD kIdleFileCloseMs = 500;
+constexpr DWORD kTimerDormantMs = 0xFFFFFFFE;
+
+// A critical section rather than std::mutex: that would bring the threads library into
+// the service, which has none otherwise.
+class Hold {
+public:
+    explicit Hold(CRITICAL_SECTION& lock) : lock_(lock) { ::EnterCriticalSection(&lock_); }
+    ~Hold() { ::LeaveCriticalSection(&lock_); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+private:
+    CRITICAL_SECTION& lock_;
+};
+
 class Win32HeldFolder : public HeldFolder {
 public:
-    Win32HeldFolder(std::vector<UniqueKernelHandle> chain, std::string path)
-        : chain_(std::move(chain)), path_(std::move(path)) {}
+    Win32HeldFolder(UniqueKernelHandle folder, std::string finalPath)
+        : folder_(std::move(folder)), finalPath_(std::move(finalPath)) {
+        ::InitializeCriticalSection(&lock_);
+    }
+    ~Win32HeldFolder() override {
+        if (timer_ != nullptr) {
+            // Waits for a running close to end before the members go.
+            ::DeleteTimerQueueTimer(nullptr, timer_, INVALID_HANDLE_VALUE);
+        }
+        ::DeleteCriticalSection(&lock_);
+    }
+    Win32HeldFolder(const Win32HeldFolder&) = delete;
+    Win32HeldFolder& operator=(const Win32HeldFolder&) = delete;
 
     std::optional<AccessList> Access() override {
         PSECURITY_DESCRIPTOR raw = nullptr;
-        if (::GetSecurityInfo(chain_.back().get(), SE_FILE_OBJECT,
+        if (::GetSecurityInfo(folder_.get(), SE_FILE_OBJECT,
                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
                               nullptr, nullptr, nullptr, &raw) != ERROR_SUCCESS) {
             return std::nullopt;
@@ -231,81 +297,165 @@ public:
     }
 
     AppendResult Append(const std::string& fileName, const std::string& bytes) override {
+        const Hold hold(lock_);
+        if (!file_ || fileName_ != fileName) {
+            file_.reset();
+            if (const auto refused = OpenFile(fileName)) {
+                return *refused;
+            }
+        }
+        const auto result = WriteLocked(file_.get(), bytes);
+        if (result != AppendResult::Written) {
+            file_.reset();
+        }
+        lastUse_ = ::GetTickCount();
+        return result;
+    }
+
+private:
+    std::optional<AppendResult> OpenFile(const std::string& fileName) {
         // Append-only access: every write lands at the end, also past 4 GiB, with no file
         // pointer to move. Shared for writing: the tray monitor, its helpers and the
         // service append to the same day's file, often at the same moment.
         LONG status = 0;
-        const UniqueKernelHandle file = OpenRelative(
-            chain_.back().get(), fileName, FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-            kFileOpenIf, kFileNonDirectoryFile, nullptr, status);
+        UniqueKernelHandle file = OpenRelative(
+            folder_.get(), fileName, FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+            kFileShare, kFileOpenIf, kFileNonDirectoryFile, nullptr, status);
         if (!file) {
             return status == kStatusSharingViolation ? AppendResult::SharingViolation
-                                                     : AppendResult::Failed;
+                   : status == kStatusAccessDenied   ? AppendResult::Unwritable
+                                                     : AppendResult::Refused;
         }
-        // One name only: a hard link would let the file's other name lie anywhere.
-        DWORD links = 0;
-        if (!IsPlain(file.get(), false, &links) || links != 1 ||
-            !IsTheNamedFile(file.get(), path_ + "\\" + fileName)) {
-            return AppendResult::Failed;
+        // Its final path catches a link Wine followed, and a folder moved since it was
+        // checked.
+        if (!IsPlain(file.get(), false) ||
+            !IsAt(file.get(), finalPath_.empty() ? "" : finalPath_ + "\\" + Lower(fileName))) {
+            return AppendResult::Refused;
         }
-        return WriteLocked(file.get(), bytes);
+        file_ = std::move(file);
+        fileName_ = fileName;
+        lastUse_ = ::GetTickCount();
+        if (timer_ == nullptr) {
+            if (!::CreateTimerQueueTimer(&timer_, nullptr, CloseIdleFile, this, kIdleFileCloseMs,
+                                         kIdleFileCloseMs, WT_EXECUTEINTIMERTHREAD)) {
+                timer_ = nullptr;
+                file_.reset(); // never left open with nothing to close it
+            }
+        } else {
+            ::ChangeTimerQueueTimer(nullptr, timer_, kIdleFileCloseMs, kIdleFileCloseMs);
+        }
+        return std::nullopt;
     }
 
-private:
-    std::vector<UniqueKernelHandle> chain_; // the root first, the folder last
-    std::string path_;
+    static void CALLBACK CloseIdleFile(void* context, BOOLEAN) {
+        auto& self = *static_cast<Win32HeldFolder*>(context);
+        const Hold hold(self.lock_);
+        if (self.file_ && ::GetTickCount() - self.lastUse_ < kIdleFileCloseMs) {
+            return;
+        }
+        self.file_.reset();
+        // Asleep until the next open: an idle process is not woken for nothing.
+        ::ChangeTimerQueueTimer(nullptr, self.timer_, kTimerDormantMs, kTimerDormantMs);
+    }
+
+    UniqueKernelHandle folder_;
+    std::string finalPath_; // as read when it was opened; "" when the system cannot say
+    CRITICAL_SECTION lock_; // the day's file, shared with the timer's thread
+    UniqueKernelHandle file_;
+    std::string fileName_;
+    DWORD lastUse_ = 0;
+    HANDLE timer_ = nullptr;
 };
+
+bool RunsAsSystem() {
+    static const bool system = [] {
+        HANDLE raw = nullptr;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) {
+            return false;
+        }
+        const UniqueKernelHandle token(raw);
+        alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+        DWORD size = 0;
+        return ::GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size) &&
+               ::IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid);
+    }();
+    return system;
+}
 
 } // namespace
 
-std::unique_ptr<HeldFolder> Win32Files::OpenFolder(const std::string& root,
-                                                   const std::vector<std::string>& names) {
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kLogFolderDescriptor,
-                                                                SDDL_REVISION_1, &raw, nullptr)) {
-        return nullptr; // never a folder with the inherited list instead
+FolderOpening Win32Files::OpenFolder(const std::string& root, const std::vector<std::string>& names,
+                                     FolderOwner owner) {
+    UniqueLocalMemory descriptor;
+    if (owner == FolderOwner::Trusted) {
+        const std::string text = std::string(RunsAsSystem() ? "O:SY" : "O:BA") + kLogFolderDacl;
+        PSECURITY_DESCRIPTOR raw = nullptr;
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(text.c_str(), SDDL_REVISION_1,
+                                                                    &raw, nullptr)) {
+            return {nullptr, FolderFailure::Uncreatable}; // never the inherited list instead
+        }
+        descriptor = UniqueLocalMemory(raw);
     }
-    const UniqueLocalMemory descriptor(raw);
-    std::vector<UniqueKernelHandle> chain;
     // A volume or share root is no link; what lies below it is opened one name at a time.
     const HANDLE rootHandle = ::CreateFileA(
-        (root + "\\").c_str(), FILE_TRAVERSE | SYNCHRONIZE, kHeldShare, nullptr, OPEN_EXISTING,
+        (root + "\\").c_str(), FILE_TRAVERSE | SYNCHRONIZE, kFolderShare, nullptr, OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (rootHandle == INVALID_HANDLE_VALUE) {
-        return nullptr;
+        return {nullptr, FolderFailure::Missing};
     }
-    chain.emplace_back(rootHandle);
-    std::string path = root;
+    UniqueKernelHandle folder(rootHandle);
+    const auto rootPath = FinalPath(folder.get());
+    if (!rootPath) {
+        return {nullptr, FolderFailure::Missing};
+    }
+    // Each path below is the root's final path and the names: "" throughout where the
+    // system cannot tell final paths.
+    std::string path = *rootPath;
+    const auto below = [&](const std::string& name) {
+        return rootPath->empty() ? std::string() : path + "\\" + Lower(name);
+    };
     for (const auto& name : names) {
-        const std::string parent = path;
-        path += "\\" + name;
         LONG status = 0;
         UniqueKernelHandle next =
-            OpenRelative(chain.back().get(), name, kHeldFolderAccess, kFileOpen,
+            OpenRelative(folder.get(), name, kHeldFolderAccess, kFolderShare, kFileOpen,
                          kFileDirectoryFile | kFileOpenForBackupIntent, nullptr, status);
         if (!next && status == kStatusObjectNameNotFound) {
-            // Created only in a folder known to be the one named (see below), so that no
-            // folder is ever made through a link.
-            if (!IsTheNamedFile(chain.back().get(), parent == root ? root + "\\" : parent)) {
-                return nullptr;
+            // Created only in a folder known to be the one named, so that no folder is
+            // ever made through a link.
+            if (!IsAt(folder.get(), path)) {
+                return {nullptr, FolderFailure::Link};
             }
-            next = OpenRelative(chain.back().get(), name, kHeldFolderAccess, kFileOpenIf,
+            next = OpenRelative(folder.get(), name, kHeldFolderAccess, kFolderShare, kFileOpenIf,
                                 kFileDirectoryFile | kFileOpenForBackupIntent, descriptor.get(),
                                 status);
+            if (!next) {
+                return {nullptr, FolderFailure::Uncreatable};
+            }
         }
-        if (!next || !IsPlain(next.get(), true)) {
-            return nullptr;
+        if (!next) {
+            return {nullptr, FolderFailure::Missing};
         }
-        chain.push_back(std::move(next));
+        if (!IsPlain(next.get(), true)) {
+            return {nullptr, FolderFailure::Link};
+        }
+        path = below(name);
+        folder = std::move(next);
     }
     // What Windows opened as itself is what its handle reports; but Wine follows a link
     // even when asked to open it as itself, and then reports what it points to. The
-    // folder's final path, read from its handle, names every folder it was really reached
-    // through: a link anywhere on the way shows as another path.
-    if (!IsTheNamedFile(chain.back().get(), path)) {
-        return nullptr;
+    // folder's final path names every folder it was really reached through.
+    if (!IsAt(folder.get(), path)) {
+        return {nullptr, FolderFailure::Link};
     }
-    return std::make_unique<Win32HeldFolder>(std::move(chain), path);
+    return {std::make_unique<Win32HeldFolder>(std::move(folder), path), FolderFailure::None};
+}
+
+std::string Win32Files::LocalAppDataFolder() {
+    // The user's own folder, for a writer that runs with the user's own rights only: what
+    // the environment names is no more than the user could write to anyway.
+    char buffer[MAX_PATH];
+    const DWORD length = ::GetEnvironmentVariableA("LOCALAPPDATA", buffer, sizeof buffer);
+    return length == 0 || length >= sizeof buffer ? std::string() : std::string(buffer, length);
 }
 
 } // namespace platform::windows

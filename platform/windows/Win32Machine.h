@@ -19,8 +19,9 @@ public:
 
 class Win32Files : public Files {
 public:
-    std::unique_ptr<HeldFolder> OpenFolder(const std::string& root,
-                                           const std::vector<std::string>& names) override;
+    FolderOpening OpenFolder(const std::string& root, const std::vector<std::string>& names,
+                             FolderOwner owner) override;
+    std::string LocalAppDataFolder() override;
 };
 
 class Win32SystemFacts : public SystemFacts {

@@ -238,6 +238,181 @@ TEST_F(LogTest, NothingGoesThroughALinkOrIntoAFolderOthersMayChange) {
     log.LogPath.clear();
 }
 
+// Who writes where: the trust rule binds elevated writers on this machine only; nobody
+// writes through a link; a writer without elevation falls back to its own folder. Each
+// reason for lost lines is told once per log object, with the log folder.
+TEST_F(LogTest, TheTrustRuleSharesAndTheUnelevatedWritersOwnFolder) {
+    using enum LogLossReason;
+    const std::string share = "\\\\server\\share\\Logs";
+    const std::string own = "C:\\Users\\pat\\AppData\\Local\\Driveward\\Driveward client";
+    const std::string lines = "one|two|";
+    struct Case {
+        bool elevated;
+        std::string logPath;
+        std::string fault;     // "open ", "link " or "unwritable " and a path, or ""
+        std::string writtenTo; // the folder of the day's file, "" for none
+        std::string text;      // its lines, "|" after each
+        std::optional<LogLossReason> told;
+    };
+    const std::vector<Case> cases = {
+        {true, "D:\\Logs\\new", "", "D:\\Logs\\new\\Driveward client", lines, {}},
+        {true, "D:\\Logs", "open D:\\Logs\\Driveward client", "", "", FolderRefused},
+        {true,
+         share,
+         "open " + share + "\\Driveward client",
+         share + "\\Driveward client",
+         lines,
+         {}},
+        {true, share, "link " + share + "\\Driveward client", "", "", FolderRefused},
+        {true, share, "link " + share + "\\Driveward client\\20110315.txt", "", "", FileRefused},
+        {true, "Q:\\Logs", "", "", "", FolderMissing},
+        {true, "D:\\Logs", "unwritable D:\\Logs", "", "", FolderUnwritable},
+        {false,
+         "D:\\Logs",
+         "open D:\\Logs\\Driveward client",
+         "D:\\Logs\\Driveward client",
+         lines,
+         {}},
+        {false,
+         "D:\\Logs",
+         "link D:\\Logs\\Driveward client",
+         own,
+         "Warning: Logging here instead of D:\\Logs\\Driveward client: the folder is a link, "
+         "or others may change it|" +
+             lines,
+         {}},
+        {false,
+         "D:\\Logs",
+         "unwritable D:\\Logs",
+         own,
+         "Warning: Logging here instead of D:\\Logs\\Driveward client: the folder cannot be "
+         "created or written into|" +
+             lines,
+         {}},
+        {false, "D:\\Logs", "unwritable C:\\Users", "", "", FolderUnwritable},
+    };
+    for (const auto& c : cases) {
+        const std::string what = c.logPath + " " + c.fault + (c.elevated ? " elevated" : "");
+        sim.files.clear();
+        sim.directories = {"D:",
+                           "D:\\Logs",
+                           "C:",
+                           "C:\\Users",
+                           "C:\\Users\\pat",
+                           "C:\\Users\\pat\\AppData",
+                           "C:\\Users\\pat\\AppData\\Local",
+                           "\\\\server\\share",
+                           share,
+                           share + "\\Driveward client"};
+        sim.createdFolders.clear();
+        sim.folderAccess.clear();
+        sim.links.clear();
+        sim.unwritableFolders.clear();
+        const std::string path = c.fault.substr(c.fault.find(' ') + 1);
+        if (c.fault.rfind("open ", 0) == 0) {
+            sim.directories.insert(path);
+            sim.folderAccess[path] = platform::AccessList{
+                true,
+                {{platform::Trustee::Other, 0x1301BF, "S-1-5-32-545"}}, // users modify
+                platform::Trustee::Administrators,
+                "S-1-5-32-544"};
+        } else if (c.fault.rfind("link ", 0) == 0) {
+            sim.links.insert(path);
+        } else if (!c.fault.empty()) {
+            sim.unwritableFolders = {path, "D:\\Logs"};
+        }
+        std::vector<std::pair<std::string, LogLossReason>> told;
+        {
+            TLog log("Driveward client");
+            log.WriterElevated = c.elevated;
+            log.LinesLost = [&](const std::string& folder, LogLossReason reason) {
+                told.emplace_back(folder, reason);
+            };
+            log.LogPath = c.logPath;
+            log.Add("one");
+            log.Add("two");
+            log.LogPath.clear();
+        }
+        std::string text;
+        for (const auto& entry : LogEntries(c.writtenTo + "\\20110315.txt")) {
+            text += entry + "|";
+        }
+        EXPECT_EQ(text, c.text) << what;
+        EXPECT_EQ(sim.files.size(), c.writtenTo.empty() ? 0u : 1u) << what;
+        const auto expectedTold =
+            c.told ? std::vector<std::pair<std::string, LogLossReason>>{{c.logPath +
+                                                                             "\\Driveward client",
+                                                                         *c.told}}
+                   : std::vector<std::pair<std::string, LogLossReason>>{};
+        EXPECT_EQ(told, expectedTold) << what; // once, however many lines are lost
+        // Administrators or SYSTEM own what an elevated writer creates on this machine.
+        for (const auto& [folder, owner] : sim.createdFolders) {
+            EXPECT_EQ(owner, c.elevated && folder[1] == ':' ? platform::FolderOwner::Trusted
+                                                            : platform::FolderOwner::Writer)
+                << what << ": " << folder;
+        }
+    }
+}
+
+// The folder is resolved and checked once, and again only when LogPath or the day
+// changes, or when the folder held is gone (an administrator removed or moved it).
+TEST_F(LogTest, TheFolderIsCheckedOnceAndAgainWhenItIsGoneOrTheDayChanges) {
+    std::vector<LogLossReason> told;
+    TLog log("Driveward client");
+    log.LinesLost = [&](const std::string&, LogLossReason reason) { told.push_back(reason); };
+    log.LogPath = "D:\\Logs";
+    for (int i = 0; i < 50; ++i) {
+        log.Add("x");
+    }
+    EXPECT_EQ(sim.folderOpenings, 1);
+    EXPECT_EQ(sim.heldFolders, 1);
+    for (int round = 0; round < 2; ++round) {
+        sim.directories.erase("D:\\Logs\\Driveward client");
+        sim.files.clear();
+        log.Add("after removal");
+        EXPECT_EQ(sim.folderOpenings, 2 + round);
+        EXPECT_EQ(Lines().size(), 1u);
+    }
+    sim.now = {2011, 3, 16, 3, 0, 0, 1};
+    log.Add("tomorrow");
+    EXPECT_EQ(sim.folderOpenings, 4);
+    // Made open to users meanwhile: seen with the next day's check, and told once however
+    // many lines are lost.
+    sim.folderAccess["D:\\Logs\\Driveward client"] =
+        platform::AccessList{true, {}, platform::Trustee::Other, "S-1-5-21-7"};
+    sim.now = {2011, 3, 17, 4, 0, 0, 1};
+    for (int i = 0; i < 3; ++i) {
+        log.Add("lost");
+    }
+    EXPECT_EQ(told, std::vector<LogLossReason>{LogLossReason::FolderRefused});
+    EXPECT_EQ(sim.heldFolders, 0);
+    EXPECT_EQ(Lines("D:\\Logs\\Driveward client\\20110316.txt").size(), 1u);
+    log.LogPath.clear();
+}
+
+// The writer without elevation keeps to its own folder for the rest of the day, with one
+// line that says why, and tries LogPath again the next day.
+TEST_F(LogTest, AnUnelevatedWriterFallsBackForTheDayAndTriesAgainTheNext) {
+    sim.directories.insert("C:");
+    sim.unwritableFolders.insert("D:\\Logs");
+    const std::string own = "C:\\Users\\pat\\AppData\\Local\\Driveward\\Driveward client\\";
+    TLog log("Driveward client");
+    log.WriterElevated = false;
+    log.LogPath = "D:\\Logs";
+    log.Add("one");
+    log.Add("two");
+    EXPECT_EQ(LogEntries(own + "20110315.txt"),
+              (std::vector<std::string>{"Warning: Logging here instead of D:\\Logs\\Driveward "
+                                        "client: the folder cannot be created or written into",
+                                        "one", "two"}));
+    sim.unwritableFolders.clear();
+    sim.now = {2011, 3, 16, 3, 0, 0, 1};
+    log.Add("next day");
+    EXPECT_EQ(Lines("D:\\Logs\\Driveward client\\20110316.txt").size(), 1u);
+    EXPECT_EQ(sim.files.count(own + "20110316.txt"), 0u);
+    log.LogPath.clear();
+}
+
 TEST_F(LogTest, AFileHeldOpenByAnotherDrivewardIsRetriedBriefly) {
     TLog log("Driveward client");
     log.LogPath = "D:\\Logs";

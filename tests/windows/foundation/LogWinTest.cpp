@@ -162,6 +162,56 @@ TEST_F(LogWinTest, LinksInThePathReceiveNothing) {
     }
 }
 
+// A central log on a share that everyone may write to: the trust rule is for this
+// machine's folders, so the share gets the whole log; a link planted in the share still
+// gets nothing, and so does a local folder that everyone may write to. Wine serves
+// \\drivewardsrv\logs from its dosdevices (scripts/log-links.sh).
+TEST_F(LogWinTest, AShareOthersMayWriteToGetsTheLogButNoLinkOrOpenLocalFolderDoes) {
+    if (linkFixture.empty()) {
+        GTEST_SKIP() << "no link fixture given";
+    }
+    const std::string root = wintest::WindowsPath(linkFixture);
+    const std::string share = "\\\\drivewardsrv\\logs";
+    ASSERT_NE(::GetFileAttributesA((share + "\\central").c_str()), INVALID_FILE_ATTRIBUTES);
+    for (int round = 0; round < 2; ++round) {
+        for (const std::string& logPath :
+             {share + "\\central", share + "\\planted", root + "\\open"}) {
+            TLog log("Driveward client");
+            log.LogPath = logPath;
+            log.Add("Start logging");
+            log.Add("round " + std::to_string(round));
+        }
+    }
+    EXPECT_EQ(wintest::LogTexts(root + "\\share\\central\\Driveward client\\" +
+                                wintest::TodaysLogFileName()),
+              (std::vector<std::string>{"Start logging", "round 0", "Stopped logging",
+                                        "Start logging", "round 1", "Stopped logging"}));
+    EXPECT_EQ(NamesIn(root + "\\elsewhere5"), kUntouched);
+    EXPECT_EQ(NamesIn(root + "\\open\\Driveward client"), (std::vector<std::string>{".", ".."}));
+}
+
+// The log folder is held between lines, yet an administrator may move it away while the
+// log runs; the next line goes to LogPath again, into a folder made anew.
+TEST_F(LogWinTest, TheLogFolderCanBeMovedWhileTheLogRuns) {
+    TLog log("Driveward client");
+    log.LogPath = temp.path();
+    const std::string folder = temp.path() + "\\Driveward client";
+    for (int round = 0; round < 2; ++round) {
+        log.Add("before " + std::to_string(round));
+        ::Sleep(1000); // the day's file is closed once the log is idle
+        const std::string moved = temp.path() + "\\moved" + std::to_string(round);
+        ASSERT_TRUE(::MoveFileA(folder.c_str(), moved.c_str())) << ::GetLastError();
+        log.Add("after " + std::to_string(round));
+        ::Sleep(1000);
+        EXPECT_EQ(wintest::LogTexts(moved + "\\" + wintest::TodaysLogFileName()),
+                  std::vector<std::string>{"before " + std::to_string(round)});
+        EXPECT_EQ(wintest::LogTexts(LogFile()),
+                  std::vector<std::string>{"after " + std::to_string(round)});
+        ::DeleteFileA(LogFile().c_str());
+    }
+    log.LogPath.clear();
+}
+
 // While the log writes, the log folder is swapped for a link to another folder and back,
 // over and over, as a user could do below a LogPath that users may change. The swapping is
 // done on the Unix side (scripts/log-links.sh): Wine cannot move a link itself.
@@ -171,11 +221,15 @@ TEST_F(LogWinTest, AFolderSwappedForALinkInALoopReceivesNothingThroughIt) {
     }
     const std::string root = wintest::WindowsPath(linkFixture);
     wintest::WriteFile(root + "\\go", "");
-    {
+    // A log object resolves its folder at its first line and then holds it: a new one
+    // every 20 lines walks the path again and again while the swapper swaps, for 4 s at
+    // least (a line now costs so little that 2,000 would be done before the first swap).
+    const DWORD start = ::GetTickCount();
+    for (int i = 0; i < 2000 || ::GetTickCount() - start < 4000; i += 20) {
         TLog log("Driveward client");
         log.LogPath = root + "\\swap";
-        for (int i = 0; i < 2000; ++i) {
-            log.Add("line " + std::to_string(i));
+        for (int j = i; j < i + 20; ++j) {
+            log.Add("line " + std::to_string(j));
         }
         log.LogPath.clear();
     }
