@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "foundation/EventReportUnit.h"
 #include "foundation/FunctionsUnit.h"
 #include "foundation/LogUnit.h"
 #include "foundation/SettingsUnit.h"
@@ -96,6 +97,8 @@ int RunEntrySequence(ApplicationHost& host, const std::vector<std::string>& para
     Log = std::make_unique<TLog>(kLogSourceName);
     Log->LogPath = logPath;
     Log->WriterElevated = token.Privileged();
+    // Lines that cannot be written are lost; the Event Log says so, once per reason.
+    Log->LinesLost = TLogLossReporter(kLogSourceName);
     LogStartLines();
     EnableDebugPrivilege();
     StartedAsHelper = !parameters.empty();

@@ -1,6 +1,7 @@
 #include "client/FormTray.h"
 
 #include "foundation/FunctionsUnit.h"
+#include "foundation/EventReportUnit.h"
 #include "foundation/GetWinVersionInfoUnit.h"
 #include "foundation/LogUnit.h"
 #include "foundation/SettingsUnit.h"
@@ -57,14 +58,13 @@ void TTrayForm::TimerStartupTimer() {
 bool TTrayForm::CheckPluggedInDevices() {
     devicesForm_->RefreshDevices();
     const auto& copies = devicesForm_->DeviceCopies();
-    bool pluggedIn = false;
+    mediumDrives_.clear();
     for (const auto& device : copies) {
         if (devicesForm_->CountsAsMedium(*device)) {
-            pluggedIn = true;
-            break;
+            mediumDrives_.push_back(device->DriveLetter() + ":");
         }
     }
-    if (!pluggedIn) {
+    if (mediumDrives_.empty()) {
         return false;
     }
     const auto reason = FormatText(kShutdownBlockReasonFormat, {static_cast<int>(copies.size())});
@@ -96,7 +96,9 @@ void TTrayForm::SessionChange(std::uint32_t code) {
     if (code == kSessionLock) {
         LogLine("Lock requested.");
         sessionLocked_ = true;
-        CheckPluggedInDevices();
+        if (CheckPluggedInDevices()) {
+            ReportLockWarningRequested(mediumDrives_);
+        }
     } else if (code == kSessionUnlock) {
         LogLine("UnLock requested.");
         sessionLocked_ = false;
@@ -109,7 +111,11 @@ bool TTrayForm::FormCloseQuery() {
         return true; // a plain close: the main window closes and the program ends
     }
     endSessionRequested_ = false;
-    return !CheckPluggedInDevices();
+    if (!CheckPluggedInDevices()) {
+        return true;
+    }
+    ReportEndSessionRefused(mediumDrives_);
+    return false;
 }
 
 bool TTrayForm::ShowWarningInSession() {

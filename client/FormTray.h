@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "client/FormUSBDevicesUnit.h"
 #include "client/ModalResult.h"
@@ -73,8 +74,9 @@ public:
     void SessionChange(std::uint32_t code);
 
     // True when a listed USB drive holds a medium; then the block reason is set, the
-    // device list closed and the warning timer armed.
+    // device list closed and the warning timer armed. MediumDrives() names those drives.
     bool CheckPluggedInDevices();
+    const std::vector<std::string>& MediumDrives() const { return mediumDrives_; }
 
     bool EndSessionRequested() const { return endSessionRequested_; }
     bool SessionLocked() const { return sessionLocked_; }
@@ -89,6 +91,7 @@ private:
     TFormUSBDevices* devicesForm_ = nullptr;
     bool endSessionRequested_ = false;
     bool sessionLocked_ = false;
+    std::vector<std::string> mediumDrives_; // of the last device check, for the Event Log
     bool sessionNotificationsRegistered_ = false;
     bool warningPending_ = false; // TimerWarn armed by a device check
     int decisionsRunning_ = 0;    // warning decisions on the stack, nested ones included

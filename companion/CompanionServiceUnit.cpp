@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "foundation/AccessCheck.h"
+#include "foundation/EventReportUnit.h"
 #include "foundation/FunctionsUnit.h"
 #include "foundation/LogUnit.h"
 #include "foundation/Paths.h"
@@ -15,6 +16,10 @@ constexpr std::int32_t kSessionStateUnlock = 1;
 
 std::int32_t AsLogNumber(std::uint32_t value) {
     return static_cast<std::int32_t>(value);
+}
+
+std::string HelperWhat(const std::string& parameter) {
+    return parameter == kShowWarningParameter ? "warning" : "device list";
 }
 
 } // namespace
@@ -143,11 +148,13 @@ std::optional<std::uint32_t> TCompanionService::TargetSession() {
 void TCompanionService::ShowHelper(const std::string& parameter) {
     if (helpersRefused_) {
         Log->Error("Refused: the service's access list is not safe.");
+        ReportHelperRefused(parameter, "the service's access list is not safe");
         return;
     }
     const auto session = TargetSession();
     if (!session) {
         Log->Error("No locked session to show the helper in.");
+        ReportHelperRefused(parameter, "no session is locked");
         return;
     }
     // One helper of each kind per session: a repeated code must not pile up SYSTEM
@@ -159,12 +166,28 @@ void TCompanionService::ShowHelper(const std::string& parameter) {
     const HelperStart started = launcher_.StartHelper(parameter, *session);
     if (started.failure) {
         LogFailure(*started.failure);
+        ReportHelperRefused(parameter, "it could not be started contained: " +
+                                           std::to_string(started.failure->code) + " - " +
+                                           started.failure->call + " failed");
         return;
     }
     Log->AddFmt("Helper started: %s in session %d, process %d.",
                 {HelperCommandLine(helperPath_, parameter), AsLogNumber(*session),
                  AsLogNumber(started.processId)});
     Log->AddFmt("Helper %d contained: %s.", {AsLogNumber(started.processId), started.protections});
+    ReportToEventLog(platform::EventType::Information,
+                     parameter == kShowWarningParameter ? kEventWarningShownByService
+                                                        : kEventDeviceListShownByService,
+                     "The service showed the " + HelperWhat(parameter) + " over locked session " +
+                         std::to_string(*session) + ": process " +
+                         std::to_string(started.processId) + ", contained: " + started.protections +
+                         ".");
+}
+
+void TCompanionService::ReportHelperRefused(const std::string& parameter,
+                                            const std::string& reason) {
+    ReportToEventLog(platform::EventType::Error, kEventHelperRefused,
+                     "The service did not show the " + HelperWhat(parameter) + ": " + reason + ".");
 }
 
 void TCompanionService::EndHelpers(std::optional<std::uint32_t> sessionId) {

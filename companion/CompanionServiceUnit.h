@@ -118,6 +118,7 @@ private:
     void EndHelpers(std::optional<std::uint32_t> sessionId);
     SessionLock LockState(std::uint32_t sessionId);
     static void LogFailure(const SystemFailure& failure);
+    static void ReportHelperRefused(const std::string& parameter, const std::string& reason);
 
     HelperLauncher& launcher_;
     std::string helperPath_;

@@ -9,6 +9,7 @@
 #include "companion/CompanionServiceUnit.h"
 #include "companion/HelperLauncher_win.h"
 #include "companion/ServiceSecurity_win.h"
+#include "foundation/EventReportUnit.h"
 #include "foundation/FunctionsUnit.h"
 #include "foundation/LogUnit.h"
 #include "foundation/SettingsUnit.h"
@@ -64,12 +65,23 @@ void LogFailure(const SystemFailure& failure) {
                " failed: " + GetLastErrorText());
 }
 
+// The service cannot run: the log has the line, the Event Log the error an administrator
+// counts, as when the client cannot start it.
+void ReportStartFailure(const SystemFailure& failure) {
+    LogFailure(failure);
+    ReportToEventLog(platform::EventType::Error, kEventServiceStartFailed,
+                     std::string("The service ") + kUSBServiceName + " could not start: " +
+                         std::to_string(failure.code) + " - " + failure.call + " failed.");
+}
+
 void OpenLog() {
     const std::string logPath = Settings().LogPath();
     Log = std::make_unique<TLog>(kServiceLogSourceName);
     Log->LogPath = logPath;
     // The service runs as SYSTEM: its log keeps every rule of an elevated writer.
     Log->WriterElevated = true;
+    // Lines that cannot be written are lost; the Event Log says so, once per reason.
+    Log->LinesLost = TLogLossReporter(kServiceLogSourceName);
     Log->AddFmt("Start logging on machine %s.", {ComputerName()});
     Log->Add("Versie: " + GetAppVersion());
 }
@@ -153,7 +165,7 @@ void RunService() {
     statusHandle = ::RegisterServiceCtrlHandlerExA(kUSBServiceName, Handler, nullptr);
     if (statusHandle == nullptr) {
         const std::lock_guard<ServiceLock> held(serviceLock);
-        LogFailure(SystemFailure{"RegisterServiceCtrlHandlerEx", ::GetLastError()});
+        ReportStartFailure(SystemFailure{"RegisterServiceCtrlHandlerEx", ::GetLastError()});
         CloseLog();
         return;
     }
@@ -162,7 +174,7 @@ void RunService() {
     if (!stopRequested) {
         const DWORD error = ::GetLastError();
         const std::lock_guard<ServiceLock> held(serviceLock);
-        LogFailure(SystemFailure{"CreateEvent", error});
+        ReportStartFailure(SystemFailure{"CreateEvent", error});
         CloseLog();
         Report(SERVICE_STOPPED, 0, 0, error);
         return;
@@ -225,8 +237,9 @@ struct ServiceMachine {
     platform::windows::Win32Security security;
     platform::windows::Win32Session session;
     platform::windows::Win32ServiceManager serviceManager;
-    platform::Machine machine{&clock,   &locale, &files,  &system,        &security,
-                              &session, nullptr, nullptr, &serviceManager};
+    platform::windows::Win32EventWriter eventWriter;
+    platform::Machine machine{&clock,  &locale, &files,          &system, &security,   &session,
+                              nullptr, nullptr, &serviceManager, nullptr, &eventWriter};
 };
 
 int main() {

@@ -326,3 +326,13 @@ std::string VetoLogLine(std::string_view driveLetter, const std::vector<Blocker>
     }
     return line;
 }
+
+std::string VetoEventText(std::string_view driveLetter, const std::vector<Blocker>& blockers) {
+    std::string text = VetoLogLine(driveLetter, blockers) + ".";
+    for (const Blocker& blocker : blockers) {
+        if (!blocker.path.empty()) {
+            text += " " + blocker.name + ": " + blocker.path + ".";
+        }
+    }
+    return text;
+}

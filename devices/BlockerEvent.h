@@ -84,3 +84,7 @@ std::string VetoBoxText(const std::vector<Blocker>& blockers);
 
 // "Eject of E: refused", and " by EXCEL.EXE (process 4321)" for each blocker.
 std::string VetoLogLine(std::string_view driveLetter, const std::vector<Blocker>& blockers);
+
+// The Event Log's text of a refused ejection: the log line, then each blocker's path where
+// known ("Eject of E: refused by EXCEL.EXE (process 4321). EXCEL.EXE: C:\...\EXCEL.EXE.").
+std::string VetoEventText(std::string_view driveLetter, const std::vector<Blocker>& blockers);

@@ -1,5 +1,6 @@
 #include "devices/DeviceEjectUnit.h"
 
+#include "foundation/EventReportUnit.h"
 #include "foundation/LogUnit.h"
 #include "foundation/SettingsUnit.h"
 #include "platform/Machine.h"
@@ -23,8 +24,12 @@ void EjectDevice(std::uint32_t devInst, bool ShowVeto, BlockerDetail detail,
         return;
     }
     const auto blockers = FindEjectBlockers(devInst, requestStart, detail);
-    if (!driveLetter.empty() && Log != nullptr) {
-        Log->Add(VetoLogLine(driveLetter, blockers));
+    if (!driveLetter.empty()) {
+        if (Log != nullptr) {
+            Log->Add(VetoLogLine(driveLetter, blockers));
+        }
+        ReportToEventLog(platform::EventType::Warning, kEventEjectRefused,
+                         VetoEventText(driveLetter, blockers));
     }
     machine.session->ShowErrorMessage(kErrorCaption, VetoBoxText(blockers));
 }

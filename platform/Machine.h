@@ -2,6 +2,7 @@
 #include "platform/Clock.h"
 #include "platform/DeviceSetup.h"
 #include "platform/EventLog.h"
+#include "platform/EventWriter.h"
 #include "platform/Files.h"
 #include "platform/Locale.h"
 #include "platform/Security.h"
@@ -24,7 +25,8 @@ struct Machine {
     Storage* storage = nullptr;
     DeviceSetup* deviceSetup = nullptr;
     ServiceManager* serviceManager = nullptr;
-    EventLog* eventLog = nullptr; // none: nothing can be read from the event logs
+    EventLog* eventLog = nullptr;       // none: nothing can be read from the event logs
+    EventWriter* eventWriter = nullptr; // none: nothing is reported to the Event Log
 };
 
 // The machine the process-wide objects (log, settings, helpers) talk to. Installed once

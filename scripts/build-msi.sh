@@ -37,6 +37,17 @@ for ini in Driveward.ini DrivewardService.ini; do
     q "INSERT INTO \`RemoveFile\` (\`FileKey\`, \`Component_\`, \`FileName\`, \`DirProperty\`, \`InstallMode\`) VALUES ('$ini', 'Client', '$ini', 'InstallFolder', 2)"
 done
 
+# The Event Log source "Driveward" in the Application log: its message table is in
+# Driveward.exe, named by its full installed path (REG_EXPAND_SZ, "#%"), for errors,
+# warnings and information (7). The row named "*" creates the key and deletes it, values
+# and all, when Driveward.exe's component is removed. (wixl writes neither a REG_EXPAND_SZ
+# nor that row.)
+eventlog_key='SYSTEM\CurrentControlSet\Services\EventLog\Application\Driveward'
+reg() { q "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`${3-}, \`Component_\`) VALUES ('$1', 2, '$eventlog_key', '$2'${4-}, 'Client')"; }
+reg EventSourceKey '*'
+reg EventMessageFile EventMessageFile ", \`Value\`" ", '#%[#ClientExe]'"
+reg EventTypesSupported TypesSupported ", \`Value\`" ", '#7'"
+
 # The service's access list, set by the installer as it creates the service: the same one
 # the service sets and checks at every start (companion/ServiceSecurity_win.h).
 q "CREATE TABLE \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\` CHAR(72) NOT NULL, \`LockObject\` CHAR(72) NOT NULL, \`Table\` CHAR(32) NOT NULL, \`SDDLText\` LONGCHAR NOT NULL, \`Condition\` CHAR(255) PRIMARY KEY \`MsiLockPermissionsEx\`)"

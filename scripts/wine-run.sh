@@ -14,6 +14,8 @@ fi
 # handles and outlive the program; through a file they cannot hold the runner's pipe open.
 output=$(mktemp)
 trap 'rm -f "$output"' EXIT
+# A test reads what Wine printed for the programs it started (wintest::WineOutput).
+export DRIVEWARD_WINE_OUTPUT="$output"
 status=0
 wine "$@" >"$output" 2>&1 </dev/null || status=$?
 cat "$output"

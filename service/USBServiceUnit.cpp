@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "foundation/EventReportUnit.h"
 #include "foundation/FunctionsUnit.h"
 #include "foundation/LogUnit.h"
 #include "platform/Machine.h"
@@ -28,6 +29,9 @@ constexpr std::uint32_t kStatePaused = 7;
 constexpr std::uint32_t kErrorServiceRequestTimeout = 1053;
 
 std::unique_ptr<TUSBService> instance;
+
+// A wait that ended without an error, because the service went back in its checkpoint.
+constexpr const char* kServiceNotReached = "it did not reach the running state";
 
 // The failed call's code and text, read at the moment it failed: closing the handles
 // afterwards may change the thread's last-error value.
@@ -55,9 +59,12 @@ using ServiceStep = std::function<Outcome(platform::ServiceManager&, platform::S
 
 // The frame every operation shares: open the manager, then the service, do the step,
 // close the service, then the manager, and only then write the one error line. With a
-// `refusedLine`, a service that refuses the access asked for gives that plain line.
+// `refusedLine`, a service that refuses the access asked for gives that plain line. When
+// the operation fails and `failedEvent` is set, the Event Log gets an error with that id,
+// the text `failedWhat` and what went wrong.
 bool RunOnService(const std::string& serviceName, std::uint32_t serviceAccess,
-                  const ServiceStep& step, const char* refusedLine = nullptr) {
+                  const ServiceStep& step, const char* refusedLine = nullptr,
+                  std::uint32_t failedEvent = 0, const std::string& failedWhat = {}) {
     Outcome outcome;
     auto& manager = *platform::CurrentMachine().serviceManager;
     {
@@ -83,6 +90,14 @@ bool RunOnService(const std::string& serviceName, std::uint32_t serviceAccess,
         Log->Error(std::to_string(outcome.failure->code) + " - " + outcome.failure->text);
     } else if (outcome.plainLine != nullptr && Log != nullptr) {
         Log->Add(outcome.plainLine);
+    }
+    if (!outcome.result && failedEvent != 0) {
+        // The error text's first line: the code is given already ("Error nr" below it).
+        const std::string reason =
+            outcome.failure ? std::to_string(outcome.failure->code) + " - " +
+                                  outcome.failure->text.substr(0, outcome.failure->text.find('\r'))
+                            : std::string(kServiceNotReached);
+        ReportToEventLog(platform::EventType::Error, failedEvent, failedWhat + ": " + reason + ".");
     }
     return outcome.result;
 }
@@ -126,14 +141,18 @@ TUSBService::TUSBService(std::string serviceName, std::uint32_t waitBoundMs)
     : ServiceName(std::move(serviceName)), waitBoundMs_(waitBoundMs) {}
 
 bool TUSBService::SendControlCode(std::uint32_t aControlCode) {
-    return RunOnService(ServiceName, kServiceUserDefinedControl,
-                        [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
-                            platform::ServiceStatus status; // the service's answer is not used
-                            if (!manager.ControlService(service, aControlCode, status)) {
-                                return Failed(kControlServiceFailed);
-                            }
-                            return Outcome{true, std::nullopt};
-                        });
+    return RunOnService(
+        ServiceName, kServiceUserDefinedControl,
+        [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
+            platform::ServiceStatus status; // the service's answer is not used
+            if (!manager.ControlService(service, aControlCode, status)) {
+                return Failed(kControlServiceFailed);
+            }
+            return Outcome{true, std::nullopt};
+        },
+        nullptr, kEventControlCodeFailed,
+        "The service " + ServiceName + " did not receive control code " +
+            std::to_string(aControlCode));
 }
 
 bool TUSBService::QueryState(TServiceState& aState) {
@@ -153,13 +172,15 @@ bool TUSBService::QueryState(TServiceState& aState) {
 
 bool TUSBService::StartAndWait() {
     // Query status for the wait that follows the start.
-    return RunOnService(ServiceName, kServiceStart | kServiceQueryStatus,
-                        [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
-                            if (!manager.StartServiceA(service)) {
-                                return Failed(kStartServiceFailed);
-                            }
-                            return WaitForState(manager, service, kStateRunning, waitBoundMs_);
-                        });
+    return RunOnService(
+        ServiceName, kServiceStart | kServiceQueryStatus,
+        [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
+            if (!manager.StartServiceA(service)) {
+                return Failed(kStartServiceFailed);
+            }
+            return WaitForState(manager, service, kStateRunning, waitBoundMs_);
+        },
+        nullptr, kEventServiceStartFailed, "The service " + ServiceName + " could not be started");
 }
 
 bool TUSBService::StopAndWait() {

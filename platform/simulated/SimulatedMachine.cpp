@@ -37,6 +37,7 @@ SimulatedMachine::SimulatedMachine() {
     machine_.deviceSetup = &devices;
     machine_.serviceManager = &serviceManager;
     machine_.eventLog = &devices;
+    machine_.eventWriter = this;
     devices.ticks = [this] { return ticks; };
     directories = {"C:", "C:\\Program Files", "C:\\Program Files\\Driveward"};
     knownPrivileges = {{"SeDebugPrivilege", {20, 0}}, {"SeShutdownPrivilege", {19, 0}}};
@@ -293,6 +294,14 @@ void SimulatedMachine::ShowWarningMessage(const std::string& caption, const std:
 
 void SimulatedMachine::ShowErrorMessage(const std::string& caption, const std::string& text) {
     errorMessageBoxes.emplace_back(caption, text);
+}
+
+bool SimulatedMachine::WriteEvent(EventType type, std::uint32_t eventId, const std::string& text) {
+    if (eventSourceMissing) {
+        return false;
+    }
+    reportedEvents.push_back({type, eventId, text});
+    return true;
 }
 
 } // namespace platform

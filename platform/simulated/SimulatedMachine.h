@@ -23,7 +23,8 @@ class SimulatedMachine : public Clock,
                          public Files,
                          public SystemFacts,
                          public Security,
-                         public Session {
+                         public Session,
+                         public EventWriter {
 public:
     SimulatedMachine();
     Machine& machine() { return machine_; }
@@ -119,6 +120,17 @@ public:
     MutexResult CreateOwnedMutex(const std::string& name) override;
     void ShowWarningMessage(const std::string& caption, const std::string& text) override;
     void ShowErrorMessage(const std::string& caption, const std::string& text) override;
+
+    // Event Log: every event reported, in order.
+    struct ReportedEvent {
+        EventType type;
+        std::uint32_t id;
+        std::string text;
+        bool operator==(const ReportedEvent&) const = default;
+    };
+    std::vector<ReportedEvent> reportedEvents;
+    bool eventSourceMissing = false; // the source cannot be opened: nothing is written
+    bool WriteEvent(EventType type, std::uint32_t eventId, const std::string& text) override;
 
     // Storage, setup interfaces, configuration manager and the System event log; they set
     // `lastError`, and stamp events with this machine's tick count.

@@ -13,6 +13,7 @@ Win32Machine::Win32Machine() {
     machine_.deviceSetup = &deviceSetup_;
     machine_.serviceManager = &serviceManager_;
     machine_.eventLog = &eventLog_;
+    machine_.eventWriter = &eventWriter_;
 }
 
 } // namespace platform::windows

@@ -109,6 +109,11 @@ public:
                                                            std::size_t maxEvents) override;
 };
 
+class Win32EventWriter : public EventWriter {
+public:
+    bool WriteEvent(EventType type, std::uint32_t eventId, const std::string& text) override;
+};
+
 class Win32Machine {
 public:
     Win32Machine();
@@ -125,6 +130,7 @@ private:
     Win32DeviceSetup deviceSetup_;
     Win32ServiceManager serviceManager_;
     Win32EventLog eventLog_;
+    Win32EventWriter eventWriter_;
     Machine machine_;
 };
 

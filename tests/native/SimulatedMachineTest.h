@@ -40,6 +40,18 @@ protected:
         return entries;
     }
 
+    // The events reported to the Event Log, each as "<E|W|I> <id> <text>".
+    std::vector<std::string> Events() const {
+        std::vector<std::string> events;
+        for (const auto& event : sim.reportedEvents) {
+            const char* type = event.type == platform::EventType::Error     ? "E "
+                               : event.type == platform::EventType::Warning ? "W "
+                                                                            : "I ";
+            events.push_back(type + std::to_string(event.id) + " " + event.text);
+        }
+        return events;
+    }
+
 private:
     platform::ScopedMachine installed_{sim.machine()};
 };

@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "SimulatedMachineTest.h"
 #include "client/EntrySequence.h"
 #include "foundation/FunctionsUnit.h"
@@ -26,6 +28,9 @@ public:
         calls.push_back("Run " + std::to_string(mode));
         helperFlagWhileRunning = StartedAsHelper;
         writerElevatedWhileRunning = Log->WriterElevated;
+        if (whileRunning) {
+            whileRunning();
+        }
     }
     void DestroyWindows() override {
         calls.push_back("DestroyWindows");
@@ -34,6 +39,7 @@ public:
     }
 
     std::vector<std::string> calls;
+    std::function<void()> whileRunning;
     bool helperFlagWhileRunning = false;
     bool writerElevatedWhileRunning = false;
     std::size_t logLinesAtDestroy = 0;
@@ -205,6 +211,39 @@ TEST_F(EntrySequenceTest, AParameterThatSelectsNoModeEndsAfterStartAsHelper) {
         EXPECT_TRUE(sim.mutexes.empty());
         EXPECT_TRUE(StartedAsHelper);
     }
+}
+
+TEST_F(EntrySequenceTest, LostLinesGiveOneWarningPerReasonNamingTheFolder) {
+    const std::string folder = "\\\\server\\logs\\Driveward client";
+    host.whileRunning = [&] {
+        // As the log tells it: at each first loss of a reason; a repeat is not reported.
+        for (int round = 0; round < 2; ++round) {
+            for (const auto reason :
+                 {LogLossReason::FolderRefused, LogLossReason::FolderMissing,
+                  LogLossReason::FolderUnwritable, LogLossReason::FileRefused}) {
+                Log->LinesLost(folder, reason);
+            }
+        }
+    };
+    Run({});
+    const std::string prefix = "W 1030 The log of Driveward client cannot be written in " + folder;
+    const std::string suffix = ". Its lines are lost until this is mended.";
+    EXPECT_THAT(Events(),
+                ElementsAre(prefix +
+                                ": the folder is a link, or others than SYSTEM and "
+                                "Administrators may change it" +
+                                suffix,
+                            prefix +
+                                ": the drive or share, or a folder on the way, cannot be reached" +
+                                suffix,
+                            prefix + ": the folder cannot be created or written into" + suffix,
+                            prefix +
+                                ": the day's file is a link, has more than one name, or cannot "
+                                "be opened" +
+                                suffix));
+    // The daily log is as it always was.
+    EXPECT_THAT(LogTexts(), ElementsAre("Start logging on machine PC7.", "Versie: 1.2.3.4",
+                                        "Mode = csNormal", "Stopped logging"));
 }
 
 TEST(ChooseStartMode, OnlyTheFirstParameterCountsByteForByte) {

@@ -208,6 +208,8 @@ TEST_F(FormTrayTest, TheServiceIsStartedAtStartUpOnlyWhenStoppedOrPaused) {
     }
     // From stopped the start succeeds; a paused service refuses it, which is logged.
     EXPECT_THAT(LogTexts(), ElementsAre(StartsWith("Error: 1056 - StartService failed: ")));
+    EXPECT_THAT(Events(), ElementsAre(StartsWith("E 1010 The service DrivewardService could not "
+                                                 "be started: 1056 - StartService failed: ")));
     // Not installed: the failed query is logged and start-up goes on as usual.
     sim.serviceManager.services.clear();
     FakeTrayView missingView;
@@ -233,6 +235,9 @@ TEST_F(FormTrayTest, AnEndSessionWithAStickIsRefusedAndTheDeviceListFollows) {
                             "requested.",
                             "IsOS_AboveXP"));
     EXPECT_THAT(service().controlsReceived, IsEmpty());
+    EXPECT_THAT(
+        Events(),
+        ElementsAre("W 1000 Log off or shutdown refused: USB storage plugged in at E:, F:."));
 }
 
 TEST_F(FormTrayTest, OnlyAMediumCountsButTheReasonCountsEveryListedDrive) {
@@ -243,10 +248,14 @@ TEST_F(FormTrayTest, OnlyAMediumCountsButTheReasonCountsEveryListedDrive) {
     ASSERT_EQ(view.devices.DeviceCopies().size(), 1u);
     EXPECT_TRUE(QueryEndSession()); // an empty card reader: the session may end
     EXPECT_THAT(view.calls, IsEmpty());
+    EXPECT_THAT(Events(), IsEmpty());
 
     sim.devices.drives['E'] = stick;
     EXPECT_FALSE(QueryEndSession());
     EXPECT_THAT(view.calls, Contains("block: There are 2 USB storage device(s) plugged in."));
+    // The event names the drives that hold a medium, not the empty slot.
+    EXPECT_THAT(Events(),
+                ElementsAre("W 1000 Log off or shutdown refused: USB storage plugged in at E:."));
 
     // A plain close, outside an end-session query, is always allowed.
     EXPECT_TRUE(tray.FormCloseQuery());
@@ -287,6 +296,10 @@ TEST_F(FormTrayTest, ALockWithAStickGoesToTheServiceOrToTheSessionWhenTheService
     EXPECT_EQ(view.calls.back(), "unblock");
     EXPECT_THAT(LogTexts(), Contains("Warning screen from service requested, session locked."));
     EXPECT_THAT(LogTexts(), Contains("Warning screen shown, session locked."));
+    // One report per lock, whichever way the warning then takes.
+    const std::string requested = "I 1001 Warning requested: the session was locked with USB "
+                                  "storage plugged in at E:, F:.";
+    EXPECT_THAT(Events(), ElementsAre(requested, requested, requested));
 }
 
 TEST_F(FormTrayTest, ALockWhileAnotherSessionsTrayMonitorStopsTheServiceStillWarns) {
@@ -306,6 +319,8 @@ TEST_F(FormTrayTest, ALockWhileAnotherSessionsTrayMonitorStopsTheServiceStillWar
     other.FormDestroy();
     EXPECT_EQ(service().status.currentState, kStopped);
     EXPECT_THAT(LogTexts(), Contains(StartsWith("Error: 1061 - ControlService failed: ")));
+    EXPECT_THAT(Events(), Contains(StartsWith("E 1011 The service DrivewardService did not receive "
+                                              "control code 133: 1061 - ControlService failed: ")));
     EXPECT_THAT(view.calls, Contains("show warning modal"));
     EXPECT_EQ(view.calls.back(), "unblock");
 }
@@ -320,6 +335,7 @@ TEST_F(FormTrayTest, UnlockAlwaysSendsItsCodeAndAQuickUnlockTakesTheUnlockedWay)
     EXPECT_THAT(service().controlsReceived, ElementsAre(kSessionUnlockedControlCode));
     EXPECT_FALSE(tray.SessionLocked());
     EXPECT_THAT(LogTexts(), ElementsAre("Lock requested.", "UnLock requested."));
+    EXPECT_THAT(Events(), IsEmpty()); // nothing to warn of
 
     Create();
     sim.devices.drives['E'] = stick;

@@ -102,6 +102,9 @@ TEST_F(BlockedEjectTest, TheBoxAndTheLogNameTheProgramWhoseEventComesWithinTheWa
     EXPECT_EQ(Box(),
               kFixedText + "\n\nBlocked by: Microsoft Excel - EXCEL.EXE (process 4321)\n" + kExcel);
     EXPECT_THAT(LogTexts(), ElementsAre("Eject of E: refused by EXCEL.EXE (process 4321)"));
+    EXPECT_THAT(Events(), ElementsAre("W 1002 Eject of E: refused by EXCEL.EXE (process 4321). "
+                                      "EXCEL.EXE: " +
+                                      kExcel + "."));
     EXPECT_EQ(Slept(), 750u); // polled until it came
     EXPECT_THAT(sim.descriptionsRead, ElementsAre(kExcel));
 }
@@ -111,6 +114,7 @@ TEST_F(BlockedEjectTest, WithoutAnEventTheBoxIsTheOldOneAfterABoundedWait) {
     EjectDrive(stick);
     EXPECT_EQ(Box(), kFixedText);
     EXPECT_THAT(LogTexts(), ElementsAre("Eject of E: refused"));
+    EXPECT_THAT(Events(), ElementsAre("W 1002 Eject of E: refused."));
     EXPECT_EQ(Slept(), kBlockerWaitMs);
 
     // An event of an earlier refusal, older than the request, does not count.
@@ -163,6 +167,9 @@ TEST_F(BlockedEjectTest, OnTheSecureDesktopTheBoxShowsTheNameOnlyAndAsksNothingM
                                   "(process 4321)");
     EXPECT_THAT(LogTexts(), ElementsAre("Eject of E: refused by x\\x09y.exe (process 77), "
                                         "EXCEL.EXE (process 4321)"));
+    // The name stays escaped once, not twice; no path on the secure desktop.
+    EXPECT_THAT(Events(), ElementsAre("W 1002 Eject of E: refused by x\\x09y.exe (process 77), "
+                                      "EXCEL.EXE (process 4321)."));
     EXPECT_THAT(sim.descriptionsRead, IsEmpty());
 }
 

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "foundation/EventReportUnit.h"
 #include "foundation/TextFormat.h"
 
 namespace {
@@ -42,3 +43,12 @@ TEST(TextFormat, MismatchesGiveNothingRatherThanAPartialText) {
 }
 
 } // namespace
+
+TEST(EventText, ControlCharactersEscapedAndTheLengthBoundedBeforeEscaping) {
+    EXPECT_EQ(EventText("E:\\x\r\nForged\x1b[0m"), "E:\\x\\x0D\\x0AForged\\x1B[0m");
+    const std::string cut = EventText(std::string(5000, 'a'));
+    EXPECT_EQ(cut, std::string(kMaxEventText - 3, 'a') + "...");
+    const std::string controls = EventText(std::string(5000, '\n'));
+    EXPECT_EQ(controls.size(), (kMaxEventText - 3) * 4 + 3); // never more than four times the bound
+    EXPECT_EQ(EventText(std::string(kMaxEventText, 'b')), std::string(kMaxEventText, 'b'));
+}

@@ -118,6 +118,11 @@ TEST_F(CompanionServiceTest, TheCodesStartTheHelpersAndEndThem) {
                             "session 1, process 401.",
                             "Helper 401 contained: job.", "Session unlocked, ending the helpers.",
                             "Helper 400 ended.", "Helper 401 ended."));
+    EXPECT_THAT(Events(),
+                ElementsAre("I 1020 The service showed the warning over locked session 1: "
+                            "process 400, contained: job.",
+                            "I 1021 The service showed the device list over locked session 1: "
+                            "process 401, contained: job."));
 }
 
 TEST_F(CompanionServiceTest, AnUnknownCodeIsRefusedAndLogged) {
@@ -239,6 +244,13 @@ TEST_F(CompanionServiceTest, FailuresAreLoggedWithTheFailedCallAndTheServiceGoes
                             "Error: 258 - Waiting for the helper to end failed: The wait "
                             "operation timed out",
                             "Error nr: 258"));
+    EXPECT_THAT(
+        Events(),
+        ElementsAre("E 1022 The service did not show the warning: it could not be started "
+                    "contained: 5 - CreateProcessAsUser failed.",
+                    "E 1022 The service did not show the device list: no session is locked.",
+                    "I 1020 The service showed the warning over locked session 1: "
+                    "process 400, contained: job."));
 }
 
 TEST_F(CompanionServiceTest, StoppingEndsTheHelpersOfEverySession) {
@@ -326,6 +338,11 @@ TEST_F(CompanionServiceTest, AnAccessListOpenToOthersRefusesHelpersButStillEndsT
     EXPECT_EQ(std::count(texts.begin(), texts.end(),
                          "Error: Refused: the service's access list is not safe."),
               static_cast<long>(2 * refused.size()));
+    const auto events = Events();
+    EXPECT_EQ(std::count(events.begin(), events.end(),
+                         "E 1022 The service did not show the device list: the service's access "
+                         "list is not safe."),
+              static_cast<long>(refused.size()));
 }
 
 // The helper's token as read back: Administrators, if there at all, deny-only and not

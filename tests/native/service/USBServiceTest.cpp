@@ -272,6 +272,8 @@ TEST_F(USBServiceTest, ADroppingCheckpointEndsTheWaitWithFalse) {
     EXPECT_THAT(sim.sleeps, ElementsAre(100u));
     EXPECT_EQ(installed.upcomingStatuses.size(), 2u); // not read any further
     EXPECT_TRUE(LogTexts().empty());
+    EXPECT_THAT(Events(), ElementsAre("E 1010 The service DrivewardService could not be started: "
+                                      "it did not reach the running state."));
     ExpectAllHandlesClosed();
 }
 
@@ -330,6 +332,13 @@ TEST_F(USBServiceTest, EachOperationOnAServiceThatIsNotInstalledLogs1060) {
     EXPECT_THAT(LogTexts(), ElementsAre(line, "Error nr: 1060", line, "Error nr: 1060", line,
                                         "Error nr: 1060", line, "Error nr: 1060"));
     ExpectAllHandlesClosed();
+    // Only a start and a code that fail are reported: a query or stop is no fault of its own.
+    const std::string failure = ": 1060 - StartService OpenService failed: The specified service "
+                                "does not exist as an installed service.";
+    EXPECT_THAT(Events(),
+                ElementsAre("E 1010 The service DrivewardService could not be started" + failure,
+                            "E 1011 The service DrivewardService did not receive control code 134" +
+                                failure));
 
     Log.reset(); // before the log exists or after it is gone: the result alone tells
     EXPECT_FALSE(service.QueryState(state));

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +22,8 @@ constexpr WPARAM kSessionUnlock = 8;
 constexpr int kLabelEMail = 102; // in the About window
 const char* const kStick = "E:  stick  980  12.5  BACKUP\r\n";
 const char* const kEmptyCardReader = "F:  cardreader\r\n";
+// Wine prints each ReportEventW's text (eventlog) and its id (advapi).
+const char* const kEventChannels = "+eventlog,fixme+advapi";
 
 // The tray monitor of the simulated-devices Driveward.exe, with the real companion service
 // installed beside it, driven as the session and the system would: end-session requests
@@ -70,8 +74,11 @@ protected:
     }
     // Starts the tray monitor and waits until start-up is over: the service checked (and
     // started) and the taskbar entry hidden.
-    void StartTray() {
-        tray = wintest::Start(folder + "\\Driveward.exe", "");
+    // With `events`, Wine prints each event the tray monitor reports (EventLines).
+    void StartTray(bool events = false) {
+        eventsFrom = wintest::WineOutput().size();
+        tray = events ? wintest::StartWithWineDebug(folder + "\\Driveward.exe", "", kEventChannels)
+                      : wintest::Start(folder + "\\Driveward.exe", "");
         window = wintest::WaitForWindow(tray.id, "TTrayForm");
         ASSERT_NE(window, nullptr);
         ASSERT_TRUE(wintest::WaitForLogLine(ClientLog(), " - Mode = csNormal"));
@@ -82,6 +89,16 @@ protected:
         return wintest::WaitForExit(wineboot, 60000);
     }
     std::vector<std::string> Log() const { return wintest::LogTexts(ClientLog()); }
+    // How often Wine's output since the tray monitor's start holds the text.
+    long EventLines(const std::string& text) const {
+        const std::string output = wintest::WineOutput().substr(eventsFrom);
+        long count = 0;
+        for (auto at = output.find(text); at != std::string::npos;
+             at = output.find(text, at + text.size())) {
+            ++count;
+        }
+        return count;
+    }
     // The warning decisions taken outside a locked session so far.
     long Decisions() const {
         const auto lines = Log();
@@ -101,6 +118,7 @@ protected:
     static inline wintest::TempFolder* suiteTemp = new wintest::TempFolder;
     static inline std::string folder;
     std::string screenshots;
+    std::size_t eventsFrom = 0;
     wintest::Process tray;
     HWND window = nullptr;
 };
@@ -108,7 +126,7 @@ protected:
 TEST_F(TrayMonitor, AStickRefusesTheSessionEndAndTheDeviceListOpens) {
     Plug(kStick);
     ASSERT_EQ(wintest::ServiceState(kService), static_cast<DWORD>(SERVICE_STOPPED));
-    StartTray();
+    StartTray(true);
     EXPECT_EQ(wintest::ServiceState(kService), static_cast<DWORD>(SERVICE_RUNNING));
 
     EXPECT_EQ(EndSession(), 1); // refused
@@ -127,6 +145,12 @@ TEST_F(TrayMonitor, AStickRefusesTheSessionEndAndTheDeviceListOpens) {
         ::Sleep(700); // a list on its way out would be gone by now
         EXPECT_TRUE(::IsWindowVisible(devices)) << "round " << round;
     }
+    // Each refusal is one warning in the Event Log naming the drive, with its id (1000).
+    EXPECT_EQ(EventLines("warn:eventlog:ReportEventW L\"Log off or shutdown refused: USB storage "
+                         "plugged in at E:.\""),
+              3);
+    EXPECT_EQ(EventLines("fixme:advapi:ReportEventW"), 3);
+    EXPECT_EQ(EventLines(",0x000003e8,"), 3);
 
     // The stick goes while the list is still open: the next log-off goes ahead, and the
     // tray monitor ends in order from inside the list's modal loop.
@@ -307,6 +331,52 @@ TEST_F(TrayMonitor, AboutsLinkIsOpenedByTheDesktopsShellNotByTheTrayMonitor) {
     const DWORD parent = std::stoul(wintest::ReadFile(record));
     EXPECT_EQ(parent, shell);
     EXPECT_NE(parent, tray.id);
+}
+
+// Puts the tray monitor's INI back whatever the test does with it.
+class IniRestored {
+public:
+    explicit IniRestored(std::string path)
+        : path_(std::move(path)), saved_(wintest::ReadFile(path_)) {}
+    ~IniRestored() { wintest::WriteFile(path_, saved_); }
+    IniRestored(const IniRestored&) = delete;
+    IniRestored& operator=(const IniRestored&) = delete;
+
+private:
+    std::string path_;
+    std::string saved_;
+};
+
+// A local log folder that others may change gets no line, and the Event Log one warning
+// however many lines are lost. Runs once the log tells its losses (TLog::LinesLost).
+TEST_F(TrayMonitor, DISABLED_ARefusedLocalLogFolderGetsNothingAndOneReport) {
+    const std::string open = suiteTemp->path() + "\\open-logs";
+    PSECURITY_DESCRIPTOR everyone = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:(A;OICI;FA;;;WD)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1, &everyone, nullptr));
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, everyone, FALSE};
+    ::CreateDirectoryA(open.c_str(), &attributes);
+    ::LocalFree(everyone);
+    const IniRestored restored(folder + "\\Driveward.ini");
+    wintest::WriteFile(folder + "\\Driveward.ini",
+                       "[GENERAL]\r\nDEBUG=1\r\nLogPath=" + open + "\r\n");
+    Plug(kEmptyCardReader);
+    eventsFrom = wintest::WineOutput().size();
+    tray = wintest::StartWithWineDebug(folder + "\\Driveward.exe", "", kEventChannels);
+    window = wintest::WaitForWindow(tray.id, "TTrayForm");
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(wintest::WaitForTrayStartUp(tray, window));
+    // More lines, each lost: a lock, its unlock, and the end.
+    ::PostMessageA(window, WM_WTSSESSION_CHANGE, kSessionLock, 0);
+    ::PostMessageA(window, WM_WTSSESSION_CHANGE, kSessionUnlock, 0);
+    ::Sleep(1000);
+    ::PostMessageA(window, WM_COMMAND, kExit1, 0);
+    EXPECT_EQ(wintest::WaitForExit(tray), 0);
+    EXPECT_EQ(EventLines("warn:eventlog:ReportEventW L\"The log of Driveward client cannot be "
+                         "written in "),
+              1);
+    EXPECT_EQ(EventLines(",0x00000406,"), 1); // 1030
+    EXPECT_EQ(::GetFileAttributesA((open + "\\Driveward client").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(TrayMonitor, ALockWithoutTheServiceShowsTheWarningInTheSession) {

@@ -87,3 +87,13 @@ endif()
 # installed Driveward.exe as the installer resolves it.
 table(CustomAction actions)
 expect("${actions}" "\nRegisterLogonTask\t3074\tInstallAction\tregister-task \"\\[#ClientExe\\]\"" "logon task")
+
+# The Event Log source "Driveward": its key (created, and removed with everything in it),
+# the message file by full installed path as REG_EXPAND_SZ, and the event types.
+table(Registry registry)
+set(source_key "SYSTEM\\\\CurrentControlSet\\\\Services\\\\EventLog\\\\Application\\\\Driveward")
+expect("${registry}" "\nEventSourceKey\t2\t${source_key}\t\\*\t\tClient" "event source key")
+expect("${registry}" "\nEventMessageFile\t2\t${source_key}\tEventMessageFile\t#%\\[#ClientExe\\]\tClient"
+    "event message file")
+expect("${registry}" "\nEventTypesSupported\t2\t${source_key}\tTypesSupported\t#7\tClient"
+    "event types")

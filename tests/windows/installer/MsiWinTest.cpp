@@ -1,7 +1,7 @@
 // Driveward.msi under Wine: a first installation of an older build with INI values on the
 // command line, an upgrade to this build, and the removal. What Wine cannot show (the
 // task's trigger, principal and program, the service's access list) is checked in the
-// MSI's tables by CheckMsi.cmake.
+// MSI's tables by CheckMsi.cmake. The Event Log source's messages.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "foundation/EventReportUnit.h"
 #include "support/WinTestSupport.h"
 
 namespace {
@@ -59,6 +60,24 @@ ServiceConfig ReadServiceConfig() {
     return config;
 }
 
+// Each event id's message from the registered file's message table, with "x" inserted.
+std::string Messages(const std::string& file) {
+    HMODULE module = ::LoadLibraryExA(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    std::string messages;
+    for (const DWORD id :
+         {kEventEndSessionRefused, kEventLockWarningRequested, kEventEjectRefused,
+          kEventServiceStartFailed, kEventControlCodeFailed, kEventWarningShownByService,
+          kEventDeviceListShownByService, kEventHelperRefused, kEventLogLinesLost}) {
+        char text[64] = "";
+        DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>("x")};
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, id, 0,
+                         text, sizeof text, reinterpret_cast<va_list*>(inserts));
+        messages += std::to_string(id) + "=" + text;
+    }
+    ::FreeLibrary(module);
+    return messages;
+}
+
 std::string IniValue(const std::string& file, const char* key) {
     char value[256] = "";
     ::GetPrivateProfileStringA("GENERAL", key, "<missing>", value, sizeof value, file.c_str());
@@ -104,6 +123,13 @@ TEST_F(Msi, InstallsUpgradesKeepingTheIniAndRemovesAllButTheLogs) {
     service = ReadServiceConfig();
     EXPECT_EQ(service.path, "\"" + folder + "\\DrivewardService.exe\"");
     EXPECT_TRUE(Exists(task)) << "the older version's removal took the newer one's task";
+
+    // The Event Log source's message file: the installed Driveward.exe, whose message
+    // table has every id. (Its Registry rows are checked in the tables by CheckMsi.cmake:
+    // Wine 8's installer does not write them.)
+    EXPECT_EQ(Messages(folder + "\\Driveward.exe"),
+              "1000=x\r\n1001=x\r\n1002=x\r\n1010=x\r\n1011=x\r\n1020=x\r\n1021=x\r\n"
+              "1022=x\r\n1030=x\r\n");
 
     // Removal: service, task and program files go; the logs stay.
     const std::string log = folder + "\\Driveward client\\" + wintest::TodaysLogFileName();

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -118,6 +119,23 @@ Process Start(const std::string& program, const std::string& arguments) {
         process.id = info.dwProcessId;
     }
     return process;
+}
+
+Process StartWithWineDebug(const std::string& program, const std::string& arguments,
+                           const std::string& channels) {
+    // The child's environment is this one's at its creation: set, start, put back.
+    char previous[256] = "";
+    const DWORD length = ::GetEnvironmentVariableA("WINEDEBUG", previous, sizeof previous);
+    ::SetEnvironmentVariableA("WINEDEBUG", channels.c_str());
+    Process process = Start(program, arguments);
+    ::SetEnvironmentVariableA("WINEDEBUG",
+                              length != 0 && length < sizeof previous ? previous : nullptr);
+    return process;
+}
+
+std::string WineOutput() {
+    const char* output = std::getenv("DRIVEWARD_WINE_OUTPUT");
+    return output == nullptr ? std::string() : ReadFile(WindowsPath(output));
 }
 
 long WaitForExit(Process& process, DWORD timeoutMs) {

@@ -41,6 +41,15 @@ struct Process {
 };
 // Starts "program" with the command line ("program" args...), by full path.
 Process Start(const std::string& program, const std::string& arguments);
+// The same, with Wine's debug channels (WINEDEBUG) set for that process alone: how a test
+// reads what Wine's stubs print, such as every ReportEventW. Wine prints on the Unix
+// standard error, which the process inherits from the test; scripts/wine-run.sh sends the
+// test's into the file that WineOutput() reads.
+Process StartWithWineDebug(const std::string& program, const std::string& arguments,
+                           const std::string& channels);
+// What the test and the processes it started have printed so far; empty when not run by
+// wine-run.sh.
+std::string WineOutput();
 // Waits at most the timeout; returns the exit code, or -1 when the process still runs
 // (it is then terminated).
 long WaitForExit(Process& process, DWORD timeoutMs = 30000);
