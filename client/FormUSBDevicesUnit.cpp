@@ -91,6 +91,10 @@ std::string NodeText(const TDevice& record) {
 } // namespace
 
 void TFormUSBDevices::RefreshDevices() {
+    // Every drive is queried in full on a worker, the GUI thread waiting with a bound:
+    // the same records as TUSBDevices::Refresh whenever every drive answers in time. The
+    // worker's thread gets going while the list is cleared.
+    TDriveQueryRound round;
     view_.DeleteRootChildren();
     // The deleted nodes referred to these records. They are what the list last knew of
     // its drives: a drive that does not answer now is shown and counted as it was then.
@@ -108,9 +112,6 @@ void TFormUSBDevices::RefreshDevices() {
     view_.SetEjectEnabled(false);
     view_.SetBrowseEnabled(!StartedAsHelper);
 
-    // Every drive is queried in full on a worker, the GUI thread waiting with a bound:
-    // the same records as TUSBDevices::Refresh whenever every drive answers in time.
-    TDriveQueryRound round;
     std::vector<std::pair<char, TDriveAnswer>> devices;
     Finally guard([this, &devices] {
         devices.clear();

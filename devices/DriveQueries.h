@@ -36,8 +36,9 @@ struct TDriveAnswer {
     std::string pendingRequest;
 };
 
-// One device check: its queries share one worker (no thread per drive) and one deadline.
-// Destroying it lets the worker go; it waits for nothing.
+// One device check: its queries share one worker (no thread per drive) and one deadline,
+// both from its construction, which starts the worker's thread. Destroying it lets the
+// worker go; it waits for nothing.
 class TDriveQueryRound {
 public:
     TDriveQueryRound();
