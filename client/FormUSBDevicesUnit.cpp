@@ -12,7 +12,8 @@
 
 namespace {
 
-constexpr int kDriveLetters = 26; // bits above Z are not drives
+constexpr int kDriveLetters = 26;                             // bits above Z are not drives
+constexpr std::size_t kNoCopy = static_cast<std::size_t>(-1); // a drive without a USB node
 
 // The event line for a drive that did not answer within the bound.
 void LogNotAnswering(char letter, const TDriveAnswer& answer) {
@@ -81,7 +82,19 @@ bool TFormUSBDevices::CountsAsMedium(const TDevice& device) const {
     return device.StorageTotal() > 0 || presumedMedium_.count(&device) != 0;
 }
 
+namespace {
+std::string NodeText(const TDevice& record) {
+    return record.DriveLetter() + ":" + " " + record.VolumeName() +
+           " (Total: " + record.StorageTotalAsText() + " / Used: " + record.StorageUsedAsText() +
+           ")";
+}
+} // namespace
+
 void TFormUSBDevices::RefreshDevices() {
+    // Every drive is queried in full on a worker, the GUI thread waiting with a bound:
+    // the same records as TUSBDevices::Refresh whenever every drive answers in time. The
+    // worker's thread gets going while the list is cleared.
+    TDriveQueryRound round;
     view_.DeleteRootChildren();
     // The deleted nodes referred to these records. They are what the list last knew of
     // its drives: a drive that does not answer now is shown and counted as it was then.
@@ -99,9 +112,6 @@ void TFormUSBDevices::RefreshDevices() {
     view_.SetEjectEnabled(false);
     view_.SetBrowseEnabled(!StartedAsHelper);
 
-    // Every drive is queried in full on a worker, the GUI thread waiting with a bound:
-    // the same records as TUSBDevices::Refresh whenever every drive answers in time.
-    TDriveQueryRound round;
     std::vector<std::pair<char, TDriveAnswer>> devices;
     Finally guard([this, &devices] {
         devices.clear();
@@ -114,9 +124,9 @@ void TFormUSBDevices::RefreshDevices() {
             letters += static_cast<char>('A' + index);
         }
     }
-    auto records = round.QueryAll(letters);
-    for (std::size_t index = 0; index < records.size(); ++index) {
-        devices.emplace_back(letters[index], std::move(records[index]));
+    auto answers = round.QueryAll(letters);
+    for (std::size_t index = 0; index < answers.size(); ++index) {
+        devices.emplace_back(letters[index], std::move(answers[index]));
     }
     if (!devices.empty() && devices.back().second.error) {
         // As the list does: the records before it stay, the exception goes on.
@@ -131,26 +141,66 @@ void TFormUSBDevices::RefreshDevices() {
         Log->AddFmt("Doing refresh: drives found: %d", {static_cast<int>(devices.size())});
         Log->DebugEnd();
     }
-    for (auto& [letter, answer] : devices) {
+    // The nodes first, in order; then every USB drive's copy is asked for in one go, each
+    // once its node is in the tree (the same requests, in the same order, as one at a
+    // time), so that the GUI thread waits for the worker once instead of once per drive.
+    // Until its copy answers, a drive's node stands on its record.
+    std::vector<std::size_t> copySlots(devices.size(), kNoCopy);
+    std::vector<NodeId> nodes(devices.size());
+    std::vector<const TDevice*> records(devices.size(), nullptr);
+    std::string copyLetters;
+    for (std::size_t index = 0; index < devices.size(); ++index) {
+        auto& [letter, answer] = devices[index];
         if (!answer.answered) {
-            LogNotAnswering(letter, answer);
             AddSilentDriveNode(letter, lastKnown, presumedBefore, presentBefore);
             continue;
         }
-        const TDevice& record = *answer.device;
-        if (debug) {
-            Log->AddFmt("Drive info: %s", {record.GetDriveInfo()});
+        records[index] = answer.device.get();
+        if (answer.device->DeviceHotplug()) {
+            nodes[index] = view_.AddRootChild(NodeText(*answer.device), kDriveImage);
+            copySlots[index] = deviceCopies_.size();
+            deviceCopies_.push_back(std::move(answer.device));
+            copyLetters += letter;
         }
-        if (record.DeviceHotplug()) {
+    }
+    // The stand-ins of drives whose copy was not taken (one raised) go with the raise: their
+    // nodes keep their text without a device, as a copy that raises always left them.
+    std::size_t unsettled = 0;
+    Finally dropUnsettled([this, &copySlots, &unsettled] {
+        for (std::size_t index = copySlots.size(); index-- > unsettled;) {
+            if (copySlots[index] != kNoCopy) {
+                deviceCopies_.erase(deviceCopies_.begin() +
+                                    static_cast<std::ptrdiff_t>(copySlots[index]));
+            }
+        }
+    });
+    std::vector<TDriveAnswer> copies;
+    if (!copyLetters.empty()) {
+        copies = round.QueryAll(copyLetters);
+    }
+    // The log lines and the exceptions, in the order of the drives.
+    std::size_t nextCopy = 0;
+    for (std::size_t index = 0; index < devices.size(); ++index) {
+        const auto& [letter, answer] = devices[index];
+        if (!answer.answered) {
+            LogNotAnswering(letter, answer);
+            unsettled = index + 1;
+            continue;
+        }
+        if (debug) {
+            Log->AddFmt("Drive info: %s", {records[index]->GetDriveInfo()});
+        }
+        if (copySlots[index] != kNoCopy) {
             if (debug) {
                 Log->DebugEnd();
             }
-            AddDriveNode(answer.device, round);
+            SettleCopy(nodes[index], copySlots[index], copies.at(nextCopy++));
         } else if (debug) {
             Log->AddFmt("Drive %s is not removable and therefore skipped.",
-                        {record.GetDriveInfo()});
+                        {records[index]->GetDriveInfo()});
             Log->DebugEnd();
         }
+        unsettled = index + 1;
     }
     if (deviceCopies_.empty()) {
         view_.AddRootChild(kNoDevicesText, kDriveImage);
@@ -160,29 +210,19 @@ void TFormUSBDevices::RefreshDevices() {
     view_.ProcessMessages();
 }
 
-namespace {
-std::string NodeText(const TDevice& record) {
-    return record.DriveLetter() + ":" + " " + record.VolumeName() +
-           " (Total: " + record.StorageTotalAsText() + " / Used: " + record.StorageUsedAsText() +
-           ")";
-}
-} // namespace
-
-void TFormUSBDevices::AddDriveNode(std::unique_ptr<TDevice>& record, TDriveQueryRound& round) {
-    const NodeId node = view_.AddRootChild(NodeText(*record), kDriveImage);
-    // The copy queries the drive afresh, once its node is there, and may raise; the node
-    // then keeps its text without a device.
-    TDriveAnswer copy = std::move(round.QueryAll(record->DriveLetter()).front());
+void TFormUSBDevices::SettleCopy(NodeId node, std::size_t slot, TDriveAnswer& copy) {
+    // The copy queried the drive afresh, once its node was there, and may have raised; the
+    // node then keeps its text without a device.
     if (copy.error) {
         std::rethrow_exception(copy.error);
     }
-    if (!copy.answered) {
+    if (copy.answered) {
+        deviceCopies_[slot] = std::move(copy.device);
+    } else {
         // The record answered a moment ago: it stands for the copy.
-        LogNotAnswering(record->DriveLetter()[0], copy);
-        copy.device = std::move(record);
+        LogNotAnswering(deviceCopies_[slot]->DriveLetter()[0], copy);
     }
-    view_.SetNodeDevice(node, copy.device.get());
-    deviceCopies_.push_back(std::move(copy.device));
+    view_.SetNodeDevice(node, deviceCopies_[slot].get());
 }
 
 void TFormUSBDevices::AddSilentDriveNode(char letter,

@@ -8,7 +8,7 @@
 
 #include "devices/DeviceUnit.h"
 
-class TDriveQueryRound;
+struct TDriveAnswer;
 
 // The device list window: the USB storage drives as a tree (one root for the computer,
 // one child per drive), and the records the tray monitor counts before it warns. All its
@@ -104,7 +104,9 @@ public:
     const std::string& BaseCaption() const { return baseCaption_; }
 
 private:
-    void AddDriveNode(std::unique_ptr<TDevice>& record, TDriveQueryRound& round);
+    // Gives a USB drive's node the copy queried for it, or keeps its record there when the
+    // drive did not answer again; raises what the copy raised.
+    void SettleCopy(NodeId node, std::size_t slot, TDriveAnswer& copy);
     void AddSilentDriveNode(char letter, std::map<char, std::unique_ptr<TDevice>>& lastKnown,
                             const std::set<char>& presumedBefore,
                             const std::set<char>& presentBefore);

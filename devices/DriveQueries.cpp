@@ -37,16 +37,25 @@ thread_local std::atomic<const char*>* currentRequest = nullptr;
 } // namespace
 
 // The state one worker thread shares with its round. Lock order: the registry's mutex,
-// then this one; the worker never holds both.
+// then this one; the worker never holds both. Each side sleeps on its own condition, and
+// is woken only when there is something for it: the worker when drives are posted (or
+// the round lets it go), the round when the worker has answered every drive posted. In
+// between, the round wakes by itself when a drive's bound runs out. Under Wine every
+// wake-up is a round trip through the server and a context switch, so the worker does not
+// wake the round per answer.
 struct TDriveQueryRound::Worker {
-    std::mutex mutex; // guards everything below except request
-    std::condition_variable changed;
+    std::mutex mutex;                          // guards everything below except request
+    std::condition_variable posted;            // the worker waits on it
+    std::condition_variable finished;          // the round waits on it
     std::deque<char> jobs;                     // posted by the round, taken in order by the worker
     std::optional<char> current;               // the drive the worker is querying
     std::deque<TDriveAnswer> answers;          // the worker's answers in order, taken by the round
+    Clock::time_point progress;                // the last answer, or the last post
     bool stop = false;                         // the round is done with it (or it ended by itself)
     bool abandoned = false;                    // its drive hangs: whatever it answers is dropped
     std::atomic<const char*> request{nullptr}; // the request in progress (static text)
+
+    bool Idle() const { return jobs.empty() && !current; }
 };
 
 namespace {
@@ -69,7 +78,7 @@ void WorkerMain(std::shared_ptr<TDriveQueryRound::Worker> worker) {
         char letter = 0;
         {
             std::unique_lock<std::mutex> lock(worker->mutex);
-            const bool woken = worker->changed.wait_for(lock, kIdleWorkerLife, [&] {
+            const bool woken = worker->posted.wait_for(lock, kIdleWorkerLife, [&] {
                 return !worker->jobs.empty() || worker->stop || worker->abandoned;
             });
             if (!woken || worker->jobs.empty() || worker->abandoned) {
@@ -92,7 +101,10 @@ void WorkerMain(std::shared_ptr<TDriveQueryRound::Worker> worker) {
             worker->jobs.clear(); // as the list does: nothing after a raise is asked
         }
         worker->answers.push_back(std::move(answer));
-        worker->changed.notify_all();
+        worker->progress = Clock::now();
+        if (worker->jobs.empty()) {
+            worker->finished.notify_one();
+        }
     }
     currentRequest = nullptr;
     Registry& registry = TheRegistry();
@@ -144,14 +156,29 @@ void NoteDeviceRequest(const char* request) {
     }
 }
 
-TDriveQueryRound::TDriveQueryRound() : deadline_(Clock::now() + DriveQueryBounds().check) {}
+TDriveQueryRound::TDriveQueryRound() {
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    deadline_ = Clock::now() + registry.bounds.check;
+    // Started before the drives are known: the thread gets going while the GUI thread
+    // still clears its list and reads the drive mask.
+    StartWorker();
+}
 
 TDriveQueryRound::~TDriveQueryRound() {
     if (worker_) {
         std::lock_guard<std::mutex> lock(worker_->mutex);
         worker_->stop = true;
-        worker_->changed.notify_all();
+        worker_->posted.notify_one();
     }
+}
+
+void TDriveQueryRound::StartWorker() {
+    auto worker = std::make_shared<Worker>();
+    worker->progress = Clock::now();
+    std::thread(WorkerMain, worker).detach();
+    ++TheRegistry().workersAlive; // under the registry's lock: the worker cannot end before
+    worker_ = std::move(worker);
 }
 
 void TDriveQueryRound::Post(const std::string& letters, std::size_t from,
@@ -170,20 +197,20 @@ void TDriveQueryRound::Post(const std::string& letters, std::size_t from,
     if (jobs.empty()) {
         return;
     }
-    if (worker_) {
-        // Checked and posted under one lock: a worker that has not stopped cannot end
-        // with jobs waiting.
-        std::lock_guard<std::mutex> lock(worker_->mutex);
-        if (!worker_->stop) {
-            worker_->jobs.insert(worker_->jobs.end(), jobs.begin(), jobs.end());
-            worker_->changed.notify_all();
-            return;
+    for (;;) {
+        if (worker_) {
+            // Checked and posted under one lock: a worker that has not stopped cannot end
+            // with jobs waiting.
+            std::lock_guard<std::mutex> lock(worker_->mutex);
+            if (!worker_->stop) {
+                worker_->jobs.insert(worker_->jobs.end(), jobs.begin(), jobs.end());
+                worker_->progress = Clock::now(); // the first drive's bound starts now
+                worker_->posted.notify_one();
+                return;
+            }
         }
+        StartWorker(); // after an abandoned one, or the last one ended by itself
     }
-    worker_ = std::make_shared<Worker>();           // the first, or the last one ended by itself
-    worker_->jobs.assign(jobs.begin(), jobs.end()); // before its thread starts
-    ++registry.workersAlive;
-    std::thread(WorkerMain, worker_).detach();
 }
 
 void TDriveQueryRound::Abandon() {
@@ -192,7 +219,7 @@ void TDriveQueryRound::Abandon() {
     if (worker_->current) {
         TheRegistry().pending[*worker_->current] = worker_;
     }
-    worker_->changed.notify_all();
+    worker_->posted.notify_one();
     worker_.reset(); // the drives after it get a new worker
 }
 
@@ -208,30 +235,45 @@ std::vector<TDriveAnswer> TDriveQueryRound::QueryAll(const std::string& letters)
             Post(letters, 0, answers, posted);
         }
     }
-    // Takes the worker's next answer for the drive, the worker's lock held; false when it
-    // is an error, which ends the refresh there as the query would have.
-    const auto takeAnswer = [&](std::size_t index) {
-        answers[index] = std::move(worker_->answers.front());
-        worker_->answers.pop_front();
-        if (answers[index].error) {
-            answers.resize(index + 1);
-            return false;
+    std::size_t index = 0; // the next drive whose answer is taken
+    const auto skipUnposted = [&] {
+        while (index < letters.size() && !posted[index]) {
+            ++index; // pending or not asked, answered for already
+        }
+    };
+    // Takes the answers the worker has given so far, in order, the worker's lock held;
+    // false when one is an error, which ends the refresh there as the query would have.
+    const auto takeAnswers = [&] {
+        for (skipUnposted(); index < letters.size() && !worker_->answers.empty(); skipUnposted()) {
+            answers[index] = std::move(worker_->answers.front());
+            worker_->answers.pop_front();
+            if (answers[index].error) {
+                answers.resize(index + 1);
+                return false;
+            }
+            ++index;
         }
         return true;
     };
-    for (std::size_t index = 0; index < letters.size(); ++index) {
-        if (!posted[index]) {
-            continue; // pending, answered for already
-        }
-        const Clock::time_point until = std::min(deadline_, Clock::now() + bounds.drive);
+    // The drive being queried may take until its bound after the answer before it (or
+    // after the post), and never past the check's deadline.
+    const auto bound = [&] { return std::min(deadline_, worker_->progress + bounds.drive); };
+    skipUnposted();
+    while (index < letters.size()) {
         {
             std::unique_lock<std::mutex> lock(worker_->mutex);
-            if (worker_->changed.wait_until(lock, until,
-                                            [&] { return !worker_->answers.empty(); })) {
-                if (!takeAnswer(index)) {
+            for (;;) {
+                if (!takeAnswers()) {
                     return answers;
                 }
-                continue;
+                if (index == letters.size()) {
+                    return answers;
+                }
+                const Clock::time_point until = bound();
+                if (Clock::now() >= until) {
+                    break;
+                }
+                worker_->finished.wait_until(lock, until, [&] { return worker_->Idle(); });
             }
         }
         // The bound passed. Under both locks, so that the worker either answered just now
@@ -240,11 +282,12 @@ std::vector<TDriveAnswer> TDriveQueryRound::QueryAll(const std::string& letters)
         std::lock_guard<std::mutex> registryLock(registry.mutex);
         {
             std::lock_guard<std::mutex> lock(abandoned->mutex);
-            if (!worker_->answers.empty()) {
-                if (!takeAnswer(index)) {
-                    return answers;
-                }
-                continue;
+            const std::size_t before = index;
+            if (!takeAnswers()) {
+                return answers;
+            }
+            if (index != before || index == letters.size()) {
+                continue; // it answered after all: the next drive's bound starts from there
             }
             answers[index].pendingRequest = RequestText(worker_->request);
             Abandon();
@@ -255,6 +298,8 @@ std::vector<TDriveAnswer> TDriveQueryRound::QueryAll(const std::string& letters)
             std::fill(posted.begin() + static_cast<std::ptrdiff_t>(index) + 1, posted.end(),
                       false); // not asked: the check's time is up
         }
+        ++index;
+        skipUnposted();
     }
     return answers;
 }

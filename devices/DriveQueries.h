@@ -36,8 +36,9 @@ struct TDriveAnswer {
     std::string pendingRequest;
 };
 
-// One device check: its queries share one worker (no thread per drive) and one deadline.
-// Destroying it lets the worker go; it waits for nothing.
+// One device check: its queries share one worker (no thread per drive) and one deadline,
+// both from its construction, which starts the worker's thread. Destroying it lets the
+// worker go; it waits for nothing.
 class TDriveQueryRound {
 public:
     TDriveQueryRound();
@@ -60,9 +61,11 @@ public:
 
 private:
     // Under the registry's lock: hands the letters from `from` on to the worker (a new one
-    // when there is none), answering for the pending ones at once.
+    // when it was abandoned or ended), answering for the pending ones at once.
     void Post(const std::string& letters, std::size_t from, std::vector<TDriveAnswer>& answers,
               std::vector<bool>& posted);
+    // Under the registry's lock: starts a worker thread, waiting for its first drives.
+    void StartWorker();
     // Under the registry's and the worker's locks: drops the worker, its drive in progress
     // listed as pending.
     void Abandon();

@@ -250,11 +250,28 @@ TEST_F(FormUSBDevicesTest, ARefreshThatRaisesKeepsWhatItCompletedAndStillCleansU
     EXPECT_EQ(view.expansions, 2);
     ExpectEverythingReleased();
 
+    // The copy of E raises: the copies are asked once every node is there, so F's node
+    // is listed too, and neither has a device.
+    sim.devices.enumFault.reset();
+    view.onAddNode = [this](const std::string& text) {
+        if (text.rfind("F:", 0) == 0) {
+            sim.devices.enumFault =
+                platform::SimulatedFault{0, 13}; // the first lookup after the records: E's copy
+        }
+    };
+    EXPECT_THROW(form.RefreshDevices(), EOSError);
+    ASSERT_EQ(view.nodes.size(), 2u);
+    EXPECT_EQ(view.nodes[0].device, nullptr);
+    EXPECT_EQ(view.nodes[1].device, nullptr);
+    EXPECT_THAT(form.DeviceCopies(), IsEmpty());
+    ExpectEverythingReleased();
+
     // Raised by the listing itself: no node at all, the guard runs all the same.
+    view.onAddNode = nullptr;
     EXPECT_THROW(form.RefreshDevices(), EOSError);
     EXPECT_THAT(view.nodes, IsEmpty());
     EXPECT_THAT(form.DeviceCopies(), IsEmpty());
-    EXPECT_EQ(view.expansions, 3);
+    EXPECT_EQ(view.expansions, 4);
     ExpectEverythingReleased();
 }
 
