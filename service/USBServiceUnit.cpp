@@ -25,6 +25,8 @@ constexpr std::uint32_t kStateRunning = 4;
 constexpr std::uint32_t kStatePaused = 7;
 // ERROR_SERVICE_REQUEST_TIMEOUT: its system text says what happened.
 constexpr std::uint32_t kErrorServiceRequestTimeout = 1053;
+constexpr std::uint32_t kErrorServiceDoesNotExist = 1060;
+constexpr std::uint32_t kErrorServiceNotActive = 1062;
 
 std::unique_ptr<TUSBService> instance;
 
@@ -52,9 +54,12 @@ Outcome Failed(const std::string& prefix) {
 using ServiceStep = std::function<Outcome(platform::ServiceManager&, platform::ServiceHandle&)>;
 
 // The frame every operation shares: open the manager, then the service, do the step,
-// close the service, then the manager, and only then write the one error line.
+// close the service, then the manager, and only then write the one error line. With
+// "plainWhenAbsent" (the code sent, for that line), a service not installed or not running
+// gets a plain line instead.
 bool RunOnService(const std::string& serviceName, std::uint32_t serviceAccess,
-                  const ServiceStep& step) {
+                  const ServiceStep& step,
+                  std::optional<std::uint32_t> plainWhenAbsent = std::nullopt) {
     Outcome outcome;
     auto& manager = *platform::CurrentMachine().serviceManager;
     {
@@ -73,7 +78,12 @@ bool RunOnService(const std::string& serviceName, std::uint32_t serviceAccess,
     }
     // Without a log (before the entry sequence made one, after the end released it) the
     // failure is still reported by the result.
-    if (outcome.failure && Log != nullptr) {
+    if (outcome.failure && Log != nullptr && plainWhenAbsent &&
+        (outcome.failure->code == kErrorServiceDoesNotExist ||
+         outcome.failure->code == kErrorServiceNotActive)) {
+        Log->Add(kServiceNotRunningLine + std::to_string(*plainWhenAbsent) +
+                 kServiceNotRunningReason + std::to_string(outcome.failure->code) + ").");
+    } else if (outcome.failure && Log != nullptr) {
         Log->Error(std::to_string(outcome.failure->code) + " - " + outcome.failure->text);
     }
     return outcome.result;
@@ -117,15 +127,27 @@ TUSBService::TUSBService() : TUSBService(kUSBServiceName, kServiceWaitBoundMs) {
 TUSBService::TUSBService(std::string serviceName, std::uint32_t waitBoundMs)
     : ServiceName(std::move(serviceName)), waitBoundMs_(waitBoundMs) {}
 
+namespace {
+
+ServiceStep SendStep(std::uint32_t aControlCode) {
+    return [aControlCode](platform::ServiceManager& manager, platform::ServiceHandle& service) {
+        platform::ServiceStatus status; // the service's answer is not used
+        if (!manager.ControlService(service, aControlCode, status)) {
+            return Failed(kControlServiceFailed);
+        }
+        return Outcome{true, std::nullopt};
+    };
+}
+
+} // namespace
+
 bool TUSBService::SendControlCode(std::uint32_t aControlCode) {
-    return RunOnService(ServiceName, kServiceUserDefinedControl,
-                        [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
-                            platform::ServiceStatus status; // the service's answer is not used
-                            if (!manager.ControlService(service, aControlCode, status)) {
-                                return Failed(kControlServiceFailed);
-                            }
-                            return Outcome{true, std::nullopt};
-                        });
+    return RunOnService(ServiceName, kServiceUserDefinedControl, SendStep(aControlCode));
+}
+
+bool TUSBService::SendControlCodeIfRunning(std::uint32_t aControlCode) {
+    return RunOnService(ServiceName, kServiceUserDefinedControl, SendStep(aControlCode),
+                        aControlCode);
 }
 
 bool TUSBService::QueryState(TServiceState& aState) {
