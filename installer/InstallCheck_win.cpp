@@ -54,17 +54,17 @@ std::string AnsiText(const std::wstring& text) {
 // One message to the installer: "type" decides whether it is only logged (information) or
 // also the installation's error, shown unless the installation runs silently. The text is
 // a field of the record, not its template: brackets and backslashes in it stay as they are.
-void Tell(MSIHANDLE install, INSTALLMESSAGE type, const std::string& text) {
+void Tell(MSIHANDLE install, INSTALLMESSAGE type, const std::wstring& text) {
     const MSIHANDLE record = ::MsiCreateRecord(1);
     ::MsiRecordSetStringW(record, 0, L"[1]");
-    ::MsiRecordSetStringW(record, 1, std::wstring(text.begin(), text.end()).c_str());
+    ::MsiRecordSetStringW(record, 1, text.c_str());
     ::MsiProcessMessage(install, type, record);
     ::MsiCloseHandle(record);
 }
 
 // The message of the launch condition that refuses a downgrade, as the MSI holds it.
-std::string DowngradeMessage(MSIHANDLE install) {
-    std::string message = "A newer version is already installed.";
+std::wstring DowngradeMessage(MSIHANDLE install) {
+    std::wstring message = L"A newer version is already installed.";
     const MSIHANDLE database = ::MsiGetActiveDatabase(install);
     MSIHANDLE view = 0;
     MSIHANDLE record = 0;
@@ -74,9 +74,9 @@ std::string DowngradeMessage(MSIHANDLE install) {
                                &view) == ERROR_SUCCESS &&
         ::MsiViewExecute(view, 0) == ERROR_SUCCESS &&
         ::MsiViewFetch(view, &record) == ERROR_SUCCESS) {
-        char text[512] = "";
-        DWORD size = sizeof text;
-        if (::MsiRecordGetStringA(record, 1, text, &size) == ERROR_SUCCESS) {
+        wchar_t text[512] = L"";
+        DWORD size = sizeof text / sizeof text[0];
+        if (::MsiRecordGetStringW(record, 1, text, &size) == ERROR_SUCCESS) {
             message = text;
         }
     }
@@ -131,7 +131,8 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
     if (!error) {
         return ERROR_SUCCESS;
     }
-    Tell(install, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR), *error);
+    Tell(install, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR),
+         std::wstring(error->begin(), error->end())); // ASCII text
     return ERROR_INSTALL_FAILURE;
 }
 
@@ -144,9 +145,9 @@ extern "C" __declspec(dllexport) UINT __stdcall NoteServiceWanted(MSIHANDLE inst
     if (service || tray) {
         ::MsiSetPropertyW(install, L"DrivewardServiceWanted", L"1");
         Tell(install, INSTALLMESSAGE_INFO,
-             std::string("Driveward: ") +
-                 (service ? "the companion service runs" : "a tray monitor runs") +
-                 ", so the service is started again after the installation.");
+             std::wstring(L"Driveward: ") +
+                 (service ? L"the companion service runs" : L"a tray monitor runs") +
+                 L", so the service is started again after the installation.");
     }
     return ERROR_SUCCESS;
 }

@@ -74,22 +74,23 @@ seq RollBackLogonTask '$Client=3 AND NOT WIX_UPGRADE_DETECTED' 5910
 seq RegisterLogonTask '$Client=3' 5920
 
 # The older version is removed after the newer one is installed, so that its removal finds
-# the shared components in use and leaves them (the service, the INI files); a rebuild with the same version
-# replaces the installed one as well (VersionMaxInclusive, 512, with MigrateFeatures, 1).
+# the shared components in use and leaves them (the service, the INI files); a rebuild with
+# the same version replaces the installed one as well (VersionMaxInclusive, 512, with MigrateFeatures, 1).
 seq InstallExecute '' 6500
 q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 6550 WHERE \`Action\` = 'RemoveExistingProducts'"
 # Attributes is part of the Upgrade table's key: the row is replaced, not updated.
 q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'"
 q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('{92EB9A20-3DE8-40B2-B541-66C60955E069}', '$version', 513, 'WIX_UPGRADE_DETECTED')"
 
-# Before anything changes (immediate, from DrivewardInstallCheck.dll, type 1): a downgrade
-# refused with the launch condition's message before the launch conditions run (Wine's
-# installer would refuse it without a word in its log or its error); DEBUG and
-# LOGPATH checked with the programs' own rules, the installation's error when one is
-# refused; and whether the service runs or a tray monitor does (also at a removal). The upgrade or repair
-# stops the service to replace its program (ServiceControl); it is started again at the
-# very end, after the older version's removal, when it ran before or a tray monitor runs.
-# A removal leaves it stopped.
+# Before anything changes (immediate, from DrivewardInstallCheck.dll, type 1):
+# - a downgrade, refused with the launch condition's message before the launch conditions
+#   run (Wine's installer refuses it without a word in its log or its error);
+# - DEBUG and LOGPATH, checked with the programs' own rules: the installation's error when
+#   one is refused;
+# - whether the service runs or a tray monitor does (also at a removal). An upgrade or
+#   repair stops the service to replace its program (ServiceControl); it is started again
+#   at the very end, after the older version's removal, when it ran before or a tray
+#   monitor runs. A removal leaves it stopped.
 for check in RefuseDowngrade CheckSettings NoteServiceWanted; do
     q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('$check', 1, 'InstallCheck', '$check')"
 done
@@ -98,7 +99,7 @@ seq CheckSettings 'NOT REMOVE~="ALL"' 1010
 seq NoteServiceWanted '' 1020
 seq StartServiceAgain '$Service=3 AND DrivewardServiceWanted AND NOT REMOVE~="ALL"' 6560
 # A running tray monitor holds Driveward.exe: an upgrade, repair or removal then asks for a
-# restart (3010 with /norestart), on every engine (Wine's installer replaces a file in use
-# without a word), and the next logon starts the new tray monitor.
+# restart (3010 with /norestart) on every engine (Wine's installer says nothing of a file in
+# use), and the next logon starts the new tray monitor.
 seq ScheduleReboot 'DrivewardTrayMonitors AND (Installed OR WIX_UPGRADE_DETECTED)' 6590
 rm -rf "$stage"
