@@ -102,7 +102,8 @@ void TTrayForm::SessionChange(std::uint32_t code) {
     } else if (code == kSessionUnlock) {
         LogLine("UnLock requested.");
         sessionLocked_ = false;
-        USBService().SendControlCode(kSessionUnlockedControlCode);
+        // An upgrade stops the service for a moment: nothing to tell it then, and no error.
+        USBService().SendControlCodeIfRunning(kSessionUnlockedControlCode);
     }
 }
 

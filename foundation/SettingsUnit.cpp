@@ -74,12 +74,16 @@ std::optional<std::int32_t> StrToIntOpt(const std::string& text) {
     return result;
 }
 
-bool DebugValueIsOn(const std::string& text) {
+std::optional<std::int32_t> DebugValue(const std::string& text) {
     std::string number = text;
     if (number.size() >= 3 && number[0] == '0' && (number[1] == 'x' || number[1] == 'X')) {
         number.replace(0, 2, "$");
     }
-    return StrToIntOpt(number).value_or(0) != 0;
+    return StrToIntOpt(number);
+}
+
+bool DebugValueIsOn(const std::string& text) {
+    return DebugValue(text).value_or(0) != 0;
 }
 
 TSettings::TSettings()

@@ -46,6 +46,10 @@ std::string IniPathForExecutable(const std::string& executablePath);
 // does not convert (also on overflow).
 std::optional<std::int32_t> StrToIntOpt(const std::string& text);
 
-// The "DEBUG" value: "0x"/"0X" at the start of a text of three characters or more
-// becomes "$"; the switch is on exactly when the number is non-zero.
+// The number a "DEBUG" value holds: "0x"/"0X" at the start of a text of three characters
+// or more becomes "$", then StrToIntOpt; nullopt when it does not convert. The installer
+// checks a DEBUG value with this before it writes one.
+std::optional<std::int32_t> DebugValue(const std::string& text);
+
+// The switch is on exactly when the "DEBUG" value holds a non-zero number.
 bool DebugValueIsOn(const std::string& text);

@@ -9,7 +9,14 @@
 //       removes it; a task that is already gone is no failure.
 //   write-ini "C:\Program Files\Driveward\Driveward.exe" "DEBUG" "LOGPATH"
 //       writes Driveward.ini and DrivewardService.ini beside it with the values given to
-//       msiexec, each only if it is not there yet: an upgrade keeps them as they are.
+//       msiexec (empty: not given). A missing file is created (DEBUG 0 when none is
+//       given); in a file that is there, each value given replaces its own and everything
+//       else stays, so an upgrade or a later installation changes only what it is given.
+//       The values were checked before the installation began (DrivewardInstallCheck.dll):
+//       they hold no quotation mark, so the quotes of this command line pair up.
+//   start-service
+//       starts the companion service again after an upgrade or repair stopped it; a
+//       service already running is no failure.
 //   quote-service-path "C:\Program Files\Driveward\DrivewardService.exe"
 //       registers the service's path in quotes. Windows Installer quotes it itself, but not
 //       every engine that runs MSI files does (Wine's does not), and an unquoted path with
@@ -127,13 +134,15 @@ int Remove() {
     return FAILED(result) ? Fail("Removing the logon task", result) : 0;
 }
 
-// Creates the file with the text; an existing file is left alone.
+constexpr int kIniExists = -1;
+
+// Creates the file with the text; kIniExists when it is there already.
 int WriteNewIni(const std::wstring& path, const std::wstring& text) {
     const platform::windows::UniqueHandle<platform::windows::FileHandleTraits> file(::CreateFileW(
         path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD error = ::GetLastError();
-        return error == ERROR_FILE_EXISTS ? 0
+        return error == ERROR_FILE_EXISTS ? kIniExists
                                           : Fail("Creating an INI file", HRESULT_FROM_WIN32(error));
     }
     // The programs read the file in the system's ANSI code page.
@@ -151,17 +160,51 @@ int WriteNewIni(const std::wstring& path, const std::wstring& text) {
     return 0;
 }
 
+// Each value given replaces its own key in the file; the other lines stay as they are.
+int UpdateIni(const std::wstring& path, const std::wstring& debug, const std::wstring& logPath) {
+    for (const auto& [key, value] :
+         {std::pair{L"DEBUG", &debug}, std::pair{L"LogPath", &logPath}}) {
+        if (!value->empty() &&
+            !::WritePrivateProfileStringW(L"GENERAL", key, value->c_str(), path.c_str())) {
+            return Fail("Changing an INI file", HRESULT_FROM_WIN32(::GetLastError()));
+        }
+    }
+    return 0;
+}
+
 int WriteIniFiles(const std::wstring& program, const std::wstring& debug,
                   const std::wstring& logPath) {
-    const auto text = installer::SettingsIniText(debug, logPath);
+    const auto text = installer::SettingsIniText(debug.empty() ? L"0" : debug, logPath);
     if (!text) {
         return Fail("DEBUG or LOGPATH holds a control character", E_INVALIDARG);
     }
     const std::wstring folder = program.substr(0, program.rfind(L'\\') + 1);
     for (const wchar_t* name : {L"Driveward.ini", L"DrivewardService.ini"}) {
-        if (const int result = WriteNewIni(folder + name, *text); result != 0) {
+        const std::wstring path = folder + name;
+        int result = WriteNewIni(path, *text);
+        if (result == kIniExists) {
+            result = UpdateIni(path, debug, logPath);
+        }
+        if (result != 0) {
             return result;
         }
+    }
+    return 0;
+}
+
+int StartCompanionService() {
+    using platform::windows::UniqueServiceHandle;
+    const UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) {
+        return Fail("OpenSCManager", HRESULT_FROM_WIN32(::GetLastError()));
+    }
+    const UniqueServiceHandle service(::OpenServiceW(manager.get(), kServiceName, SERVICE_START));
+    if (!service) {
+        return Fail("OpenService", HRESULT_FROM_WIN32(::GetLastError()));
+    }
+    if (!::StartServiceW(service.get(), 0, nullptr) &&
+        ::GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+        return Fail("StartService", HRESULT_FROM_WIN32(::GetLastError()));
     }
     return 0;
 }
@@ -222,8 +265,12 @@ int wmain() {
     if (command == L"quote-service-path" && count == 1) {
         return QuoteServicePath(values->at(0));
     }
+    if (command == L"start-service" && count == 0) {
+        return StartCompanionService();
+    }
     std::fputws(L"usage: DrivewardInstallAction register-task \"PROGRAM\" | remove-task |"
-                L" write-ini \"PROGRAM\" \"DEBUG\" \"LOGPATH\" | quote-service-path \"PROGRAM\"\n",
+                L" write-ini \"PROGRAM\" \"DEBUG\" \"LOGPATH\" | quote-service-path \"PROGRAM\" |"
+                L" start-service\n",
                 stderr);
     return 2;
 }

@@ -1,5 +1,10 @@
 #include "installer/InstallTexts.h"
 
+#include <algorithm>
+
+#include "foundation/Paths.h"
+#include "foundation/SettingsUnit.h"
+
 namespace installer {
 
 namespace {
@@ -84,8 +89,10 @@ std::optional<std::wstring> SettingsIniText(const std::wstring& debug,
             return std::nullopt;
         }
     }
-    return L"; Driveward's settings, read once at start-up. An upgrade keeps this file as it "
-           L"is.\r\n"
+    return L"; Driveward's settings, read once at start-up: a change counts from the next "
+           L"logon.\r\n"
+           L"; An upgrade keeps them; msiexec /i Driveward.msi DEBUG=1 changes the values "
+           L"given.\r\n"
            L"[GENERAL]\r\n"
            L"; A non-zero integer (decimal, 0x.. or $.. hexadecimal) switches the diagnostic "
            L"log\r\n"
@@ -98,6 +105,31 @@ std::optional<std::wstring> SettingsIniText(const std::wstring& debug,
            L"; empty or anything else: this program's folder.\r\n"
            L"LogPath=" +
            logPath + L"\r\n";
+}
+
+std::optional<std::string> SettingsValueError(const std::string& debug,
+                                              const std::string& logPath) {
+    const auto hasControl = [](const std::string& value) {
+        return std::any_of(value.begin(), value.end(),
+                           [](unsigned char c) { return c < ' ' || c == 0x7F; });
+    };
+    for (const auto& [name, value] : {std::pair{"DEBUG", &debug}, std::pair{"LOGPATH", &logPath}}) {
+        if (hasControl(*value)) {
+            return std::string(name) +
+                   " must be one line of text: no line break or other control character.";
+        }
+    }
+    if (!debug.empty() && !DebugValue(Trim(debug))) {
+        return std::string("DEBUG must be a whole number: decimal, or hexadecimal after 0x or $ "
+                           "(0 switches the diagnostic log lines off, any other number on).");
+    }
+    if (!logPath.empty() && !SplitFolderPath(Trim(logPath))) {
+        return std::string(
+            "LOGPATH must be a full folder path, X:\\... or \\\\server\\share\\...: not a "
+            "relative path, a device, a pipe or a mailslot, and no name in it with * ? \" < > | "
+            ": or one that ends in a blank or a dot.");
+    }
+    return std::nullopt;
 }
 
 std::optional<std::vector<std::wstring>> QuotedArguments(const std::wstring& commandLine) {

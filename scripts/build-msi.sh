@@ -3,27 +3,32 @@
 # the files that ship, then msibuild adds what wixl cannot express (the service's access
 # list, the custom actions for the INI files, the service's path and the logon task, the
 # upgrade's placement).
-#   build-msi.sh OUTPUT VERSION SERVICE_SDDL SOURCE_DIR CLIENT_EXE SERVICE_EXE TASK_EXE
+#   build-msi.sh OUTPUT PRODUCT_VERSION FILE_VERSION SERVICE_SDDL SOURCE_DIR CLIENT_EXE
+#                SERVICE_EXE ACTION_EXE CHECK_DLL
+# PRODUCT_VERSION is MAJOR.MINOR.BUILD, the three fields Windows Installer compares;
+# FILE_VERSION the programs' own four-field version.
 set -eu
 output=$1
 version=$2
-sddl=$3
-source_dir=$4
+file_version=$3
+sddl=$4
+source_dir=$5
 stage="$output.stage"
 
 rm -rf "$stage" "$output"
 mkdir -p "$stage"
-cp "$5" "$stage/Driveward.exe"
-cp "$6" "$stage/DrivewardService.exe"
-cp "$7" "$stage/DrivewardInstallAction.exe"
+cp "$6" "$stage/Driveward.exe"
+cp "$7" "$stage/DrivewardService.exe"
+cp "$8" "$stage/DrivewardInstallAction.exe"
+cp "$9" "$stage/DrivewardInstallCheck.dll"
 (cd "$stage" && wixl -a x64 -D Version="$version" -D Stage=. -o "$output" "$source_dir/installer/Driveward.wxs")
 
 q() { msibuild "$output" -q "$1"; }
 
 # The executables' version, so that Windows Installer compares versions when it replaces
 # them (wixl leaves the column empty).
-q "UPDATE \`File\` SET \`Version\` = '$version' WHERE \`File\` = 'ClientExe'"
-q "UPDATE \`File\` SET \`Version\` = '$version' WHERE \`File\` = 'ServiceExe'"
+q "UPDATE \`File\` SET \`Version\` = '$file_version' WHERE \`File\` = 'ClientExe'"
+q "UPDATE \`File\` SET \`Version\` = '$file_version' WHERE \`File\` = 'ServiceExe'"
 
 # Only the upgrade's own properties cross into the elevated part of an installation. DEBUG
 # and LOGPATH are not listed: a user who is not an administrator must not pass them into
@@ -59,7 +64,8 @@ q "INSERT INTO \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\`, \`LockObject\
 # component: 3 when it is installed, 2 when it is removed. The older version's removal
 # during an upgrade leaves that shared component in place (2 does not hold), so it removes
 # neither the task nor anything else that the newer version has just put there.
-# - the INI files, when they are not there yet, with DEBUG and LOGPATH from the command line;
+# - the INI files: created when missing, and the values given on the command line written
+#   into them, also by a later installation of a product that is installed (Installed);
 # - the service's path in quotes, as soon as the service exists;
 # - the logon task, after the files are in place; removed again if a first installation
 #   rolls back, and when the product is removed.
@@ -69,20 +75,42 @@ action QuoteServicePath 3074 'quote-service-path "[#ServiceExe]"'
 action RegisterLogonTask 3074 'register-task "[#ClientExe]"'
 action RollBackLogonTask 3330 remove-task
 action RemoveLogonTask 3074 remove-task
+action StartServiceAgain 3074 start-service
 
 seq() { q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('$1', '$2', $3)"; }
 seq RemoveLogonTask '$Client=2' 1950
-seq WriteIniFiles '$Client=3' 5100
+seq WriteIniFiles '$Client=3 OR (Installed AND NOT REMOVE~="ALL" AND (DEBUG OR LOGPATH))' 5100
 seq QuoteServicePath '$Service=3' 5850
 seq RollBackLogonTask '$Client=3 AND NOT WIX_UPGRADE_DETECTED' 5910
 seq RegisterLogonTask '$Client=3' 5920
 
 # The older version is removed after the newer one is installed, so that its removal finds
-# the shared components in use and leaves them (the service, the INI files); a rebuild with the same version
-# replaces the installed one as well (VersionMaxInclusive, 512, with MigrateFeatures, 1).
+# the shared components in use and leaves them (the service, the INI files); a rebuild with
+# the same version replaces the installed one as well (VersionMaxInclusive, 512, with MigrateFeatures, 1).
 seq InstallExecute '' 6500
 q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 6550 WHERE \`Action\` = 'RemoveExistingProducts'"
 # Attributes is part of the Upgrade table's key: the row is replaced, not updated.
 q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'"
 q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('{92EB9A20-3DE8-40B2-B541-66C60955E069}', '$version', 513, 'WIX_UPGRADE_DETECTED')"
+
+# Before anything changes (immediate, from DrivewardInstallCheck.dll, type 1):
+# - a downgrade, refused with the launch condition's message before the launch conditions
+#   run (Wine's installer refuses it without a word in its log or its error);
+# - DEBUG and LOGPATH, checked with the programs' own rules: the installation's error when
+#   one is refused;
+# - whether the service runs or a tray monitor does (also at a removal). An upgrade or
+#   repair stops the service to replace its program (ServiceControl); it is started again
+#   at the very end, after the older version's removal, when it ran before or a tray
+#   monitor runs. A removal leaves it stopped.
+for check in RefuseDowngrade CheckSettings NoteServiceWanted; do
+    q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('$check', 1, 'InstallCheck', '$check')"
+done
+seq RefuseDowngrade 'WIX_DOWNGRADE_DETECTED AND NOT REMOVE~="ALL"' 90
+seq CheckSettings 'NOT REMOVE~="ALL"' 1010
+seq NoteServiceWanted '' 1020
+seq StartServiceAgain '$Service=3 AND DrivewardServiceWanted AND NOT REMOVE~="ALL"' 6560
+# A running tray monitor holds Driveward.exe: an upgrade, repair or removal then asks for a
+# restart (3010 with /norestart) on every engine (Wine's installer says nothing of a file in
+# use), and the next logon starts the new tray monitor.
+seq ScheduleReboot 'DrivewardTrayMonitors AND (Installed OR WIX_UPGRADE_DETECTED)' 6590
 rm -rf "$stage"

@@ -27,6 +27,8 @@ constexpr std::uint32_t kStateRunning = 4;
 constexpr std::uint32_t kStatePaused = 7;
 // ERROR_SERVICE_REQUEST_TIMEOUT: its system text says what happened.
 constexpr std::uint32_t kErrorServiceRequestTimeout = 1053;
+constexpr std::uint32_t kErrorServiceDoesNotExist = 1060;
+constexpr std::uint32_t kErrorServiceNotActive = 1062;
 
 std::unique_ptr<TUSBService> instance;
 
@@ -58,13 +60,19 @@ Outcome Failed(const std::string& prefix) {
 using ServiceStep = std::function<Outcome(platform::ServiceManager&, platform::ServiceHandle&)>;
 
 // The frame every operation shares: open the manager, then the service, do the step,
-// close the service, then the manager, and only then write the one error line. With a
-// `refusedLine`, a service that refuses the access asked for gives that plain line. When
-// the operation fails and `failedEvent` is set, the Event Log gets an error with that id,
-// the text `failedWhat` and what went wrong.
+// close the service, then the manager, and only then write the one error line.
+struct RunOptions {
+    // A service that refuses the access asked for gives this plain line instead.
+    const char* refusedLine = nullptr;
+    // A service not installed or not running gives a plain line naming this code instead.
+    std::optional<std::uint32_t> plainWhenAbsent;
+    // An error line also goes to the Event Log with this id and `failedWhat` before why.
+    std::uint32_t failedEvent = 0;
+    std::string failedWhat;
+};
+
 bool RunOnService(const std::string& serviceName, std::uint32_t serviceAccess,
-                  const ServiceStep& step, const char* refusedLine = nullptr,
-                  std::uint32_t failedEvent = 0, const std::string& failedWhat = {}) {
+                  const ServiceStep& step, const RunOptions& options = {}) {
     Outcome outcome;
     auto& manager = *platform::CurrentMachine().serviceManager;
     {
@@ -76,8 +84,9 @@ bool RunOnService(const std::string& serviceName, std::uint32_t serviceAccess,
                 manager.OpenServiceA(*managerHandle, serviceName, serviceAccess);
             if (!serviceHandle) {
                 outcome = Failed(kOpenServiceFailed);
-                if (refusedLine != nullptr && outcome.failure->code == kErrorAccessDenied) {
-                    outcome = Outcome{false, std::nullopt, refusedLine};
+                if (options.refusedLine != nullptr &&
+                    outcome.failure->code == kErrorAccessDenied) {
+                    outcome = Outcome{false, std::nullopt, options.refusedLine};
                 }
             } else {
                 outcome = step(manager, *serviceHandle);
@@ -86,18 +95,25 @@ bool RunOnService(const std::string& serviceName, std::uint32_t serviceAccess,
     }
     // Without a log (before the entry sequence made one, after the end released it) the
     // failure is still reported by the result.
-    if (outcome.failure && Log != nullptr) {
+    const bool absent = outcome.failure && options.plainWhenAbsent &&
+                        (outcome.failure->code == kErrorServiceDoesNotExist ||
+                         outcome.failure->code == kErrorServiceNotActive);
+    if (absent && Log != nullptr) {
+        Log->Add(kServiceNotRunningLine + std::to_string(*options.plainWhenAbsent) +
+                 kServiceNotRunningReason + std::to_string(outcome.failure->code) + ").");
+    } else if (outcome.failure && Log != nullptr) {
         Log->Error(std::to_string(outcome.failure->code) + " - " + outcome.failure->text);
     } else if (outcome.plainLine != nullptr && Log != nullptr) {
         Log->Add(outcome.plainLine);
     }
-    if (!outcome.result && failedEvent != 0) {
+    if (!outcome.result && !absent && outcome.plainLine == nullptr && options.failedEvent != 0) {
         // The error text's first line: the code is given already ("Error nr" below it).
         const std::string reason =
             outcome.failure ? std::to_string(outcome.failure->code) + " - " +
                                   outcome.failure->text.substr(0, outcome.failure->text.find('\r'))
                             : std::string(kServiceNotReached);
-        ReportToEventLog(platform::EventType::Error, failedEvent, failedWhat + ": " + reason + ".");
+        ReportToEventLog(platform::EventType::Error, options.failedEvent,
+                         options.failedWhat + ": " + reason + ".");
     }
     return outcome.result;
 }
@@ -140,19 +156,37 @@ TUSBService::TUSBService() : TUSBService(kUSBServiceName, kServiceWaitBoundMs) {
 TUSBService::TUSBService(std::string serviceName, std::uint32_t waitBoundMs)
     : ServiceName(std::move(serviceName)), waitBoundMs_(waitBoundMs) {}
 
+namespace {
+
+RunOptions ControlCodeFailure(const std::string& serviceName, std::uint32_t aControlCode) {
+    RunOptions options;
+    options.failedEvent = kEventControlCodeFailed;
+    options.failedWhat = "The service " + serviceName + " did not receive control code " +
+                         std::to_string(aControlCode);
+    return options;
+}
+
+ServiceStep SendStep(std::uint32_t aControlCode) {
+    return [aControlCode](platform::ServiceManager& manager, platform::ServiceHandle& service) {
+        platform::ServiceStatus status; // the service's answer is not used
+        if (!manager.ControlService(service, aControlCode, status)) {
+            return Failed(kControlServiceFailed);
+        }
+        return Outcome{true, std::nullopt};
+    };
+}
+
+} // namespace
+
 bool TUSBService::SendControlCode(std::uint32_t aControlCode) {
-    return RunOnService(
-        ServiceName, kServiceUserDefinedControl,
-        [&](platform::ServiceManager& manager, platform::ServiceHandle& service) {
-            platform::ServiceStatus status; // the service's answer is not used
-            if (!manager.ControlService(service, aControlCode, status)) {
-                return Failed(kControlServiceFailed);
-            }
-            return Outcome{true, std::nullopt};
-        },
-        nullptr, kEventControlCodeFailed,
-        "The service " + ServiceName + " did not receive control code " +
-            std::to_string(aControlCode));
+    return RunOnService(ServiceName, kServiceUserDefinedControl, SendStep(aControlCode),
+                        ControlCodeFailure(ServiceName, aControlCode));
+}
+
+bool TUSBService::SendControlCodeIfRunning(std::uint32_t aControlCode) {
+    auto options = ControlCodeFailure(ServiceName, aControlCode);
+    options.plainWhenAbsent = aControlCode;
+    return RunOnService(ServiceName, kServiceUserDefinedControl, SendStep(aControlCode), options);
 }
 
 bool TUSBService::QueryState(TServiceState& aState) {
@@ -180,7 +214,8 @@ bool TUSBService::StartAndWait() {
             }
             return WaitForState(manager, service, kStateRunning, waitBoundMs_);
         },
-        nullptr, kEventServiceStartFailed, "The service " + ServiceName + " could not be started");
+        RunOptions{nullptr, std::nullopt, kEventServiceStartFailed,
+                   "The service " + ServiceName + " could not be started"});
 }
 
 bool TUSBService::StopAndWait() {
@@ -193,7 +228,7 @@ bool TUSBService::StopAndWait() {
             }
             return WaitForState(manager, service, kStateStopped, waitBoundMs_);
         },
-        kServiceKeepsRunning);
+        RunOptions{kServiceKeepsRunning});
 }
 
 TUSBService& USBService() {

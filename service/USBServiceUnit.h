@@ -45,6 +45,12 @@ inline constexpr const char* kServiceWaitTimedOut = "Waiting for the service tim
 inline constexpr const char* kServiceKeepsRunning =
     "The service keeps running: this account may not stop it.";
 
+// The plain line of SendControlCodeIfRunning for a service that is not there to be told:
+// this, the code, then kServiceNotRunningReason and the failed call's error number.
+inline constexpr const char* kServiceNotRunningLine = "Control code ";
+inline constexpr const char* kServiceNotRunningReason =
+    " not sent: the companion service is not running (";
+
 // The client's only way to the companion service: start and wait, stop and wait, read
 // its state, send it a control code. Every operation opens the service control manager
 // (to connect only) and the service with just the rights it uses, closes both before it
@@ -61,6 +67,10 @@ public:
 
     // The control's own result (the service's status) is not used.
     bool SendControlCode(std::uint32_t aControlCode);
+    // As SendControlCode, for news that only a running service needs (the session is
+    // unlocked): a service that is not installed (1060) or not running (1062), as while an
+    // upgrade replaces it, is no error there; one plain line says so, and the result is false.
+    bool SendControlCodeIfRunning(std::uint32_t aControlCode);
     // A state outside 1..7 leaves aState unchanged and still returns true.
     bool QueryState(TServiceState& aState);
     // True exactly when the last status read says running. The wait ends when the

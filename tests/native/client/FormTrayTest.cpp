@@ -344,6 +344,15 @@ TEST_F(FormTrayTest, UnlockAlwaysSendsItsCodeAndAQuickUnlockTakesTheUnlockedWay)
     tray.TimerWarnTimer();
     EXPECT_THAT(view.calls, Contains("show devices modal"));
     EXPECT_THAT(service().controlsReceived, ElementsAre(kSessionUnlockedControlCode));
+
+    // The service stopped for an upgrade: nothing to tell it, and no error for it.
+    Create();
+    service().status = SimulatedServiceManager::Status(kStopped);
+    tray.SessionChange(kSessionUnlock);
+    const auto texts = LogTexts();
+    EXPECT_THAT(std::vector<std::string>(texts.end() - 2, texts.end()),
+                ElementsAre("UnLock requested.", "Control code 135 not sent: the companion "
+                                                 "service is not running (1062)."));
 }
 
 TEST_F(FormTrayTest, AnEndSessionWhileLockedTakesTheLockedWay) {

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "installer/InstallTexts.h"
@@ -12,6 +13,7 @@ namespace {
 using installer::LogonTaskXml;
 using installer::QuotedArguments;
 using installer::SettingsIniText;
+using installer::SettingsValueError;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using Arguments = std::optional<std::vector<std::wstring>>;
@@ -49,6 +51,39 @@ TEST(InstallTexts, TheSettingsFileTakesTheValuesAsTheyStandButRefusesControlChar
     };
     for (const auto& [debug, logPath] : refused) {
         EXPECT_EQ(SettingsIniText(debug, logPath), std::nullopt) << logPath;
+    }
+}
+
+// The programs' own rules, each value as the INI reader gives it (blanks dropped); an
+// empty value is one not given. The message names the property.
+TEST(InstallTexts, TheValuesAreCheckedWithTheProgramsOwnRules) {
+    const std::tuple<const char*, const char*, const char*> table[] = {
+        {"", "", nullptr},
+        {"1", "D:\\Logs\\", nullptr},
+        {" 0x10 ", " \\\\server\\share\\Logs", nullptr},
+        {"-1", "D:\\", nullptr},
+        {"$FF", "", nullptr},
+        {"yes", "", "DEBUG must be a whole number"},
+        {"1.5", "D:\\Logs", "DEBUG must be a whole number"},
+        {"\"1\"", "", "DEBUG must be a whole number"},
+        {"4294967296", "", "DEBUG must be a whole number"},
+        {"1\r\nLogPath=C:\\", "", "DEBUG must be one line"},
+        {"", "Logs", "LOGPATH must be a full folder path"},
+        {"", "D:Logs", "LOGPATH must be a full folder path"},
+        {"", "D:\\Lo*gs", "LOGPATH must be a full folder path"},
+        {"", "\\\\.\\pipe\\x", "LOGPATH must be a full folder path"},
+        {"", "\\\\server\\pipe\\x", "LOGPATH must be a full folder path"},
+        {"", "D:\\a\"b", "LOGPATH must be a full folder path"},
+        {"", "   ", "LOGPATH must be a full folder path"},
+        {"1", "D:\\Logs\nDEBUG=0", "LOGPATH must be one line"},
+    };
+    for (const auto& [debug, logPath, error] : table) {
+        const auto result = SettingsValueError(debug, logPath);
+        if (error == nullptr) {
+            EXPECT_EQ(result, std::nullopt) << debug << " " << logPath;
+        } else {
+            EXPECT_THAT(result.value_or(""), ::testing::StartsWith(error)) << debug << logPath;
+        }
     }
 }
 

@@ -144,6 +144,34 @@ TEST_F(USBServiceTest, EveryFailingCallGivesOneErrorLineAndClosesTheHandles) {
     }
 }
 
+// The unlock's code: a service not installed or not running gets one plain line; any
+// other failure is still an error.
+TEST_F(USBServiceTest, ACodeForARunningServiceOnlyIsNoErrorWhenTheServiceIsAway) {
+    const std::pair<Call, std::uint32_t> cases[] = {
+        {Call::OpenService, 1060}, {Call::ControlService, 1062}, {Call::OpenService, 5}};
+    for (const auto& [call, error] : cases) {
+        SCOPED_TRACE(error);
+        sim.files.clear();
+        Installed().status = S(kRunning);
+        services().faults = {{call, {error, 0}}};
+        EXPECT_FALSE(service.SendControlCodeIfRunning(135));
+        const auto expected =
+            error == 5 ? std::vector<std::string>{"Error: 5 - StartService OpenService failed: "
+                                                  "Access is denied",
+                                                  "Error nr: 5"}
+                       : std::vector<std::string>{"Control code 135 not sent: the companion "
+                                                  "service is not running (" +
+                                                  std::to_string(error) + ")."};
+        EXPECT_EQ(LogTexts(), expected);
+        ExpectAllHandlesClosed();
+    }
+    services().faults.clear();
+    auto& installed = Installed();
+    installed.status = S(kRunning);
+    EXPECT_TRUE(service.SendControlCodeIfRunning(135));
+    EXPECT_THAT(installed.controlsReceived, ElementsAre(135u));
+}
+
 TEST_F(USBServiceTest, OperationsOpenWithOnlyTheRightsTheyUseAndHoldNothingBetweenCalls) {
     auto& installed = Installed();
     installed.status = S(kRunning);

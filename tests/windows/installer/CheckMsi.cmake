@@ -1,7 +1,7 @@
 # Checks Driveward.msi where Wine cannot: what it ships, its version, the service's access
 # list, the logon task's program, the properties that reach the elevated part and the
 # custom action's subsystem. No Wine needed.
-#   cmake -DMSI=... -DEXE=... -DSERVICE_EXE=... -DVERSION=... -DSDDL=... -DWORK=...
+#   cmake -DMSI=... -DEXE=... -DSERVICE_EXE=... -DVERSION=... -DFILE_VERSION=... -DSDDL=... -DWORK=...
 #         -DOBJDUMP=... -P CheckMsi.cmake
 cmake_minimum_required(VERSION 3.25)
 
@@ -44,8 +44,12 @@ foreach(pair "${extracted}|${EXE}" "${extracted_service}|${SERVICE_EXE}")
 endforeach()
 file(REMOVE_RECURSE ${WORK})
 
+# The product version in the three fields Windows Installer compares; the programs keep
+# their four-field version.
 table(Property properties)
 expect("${properties}" "\nProductVersion\t${VERSION}\r?\n" "product version")
+table(File files)
+expect("${files}" "\nClientExe\tClient\tDriveward.exe\t[0-9]+\t${FILE_VERSION}\t" "file version")
 # A user who is not an administrator passes no property but the upgrade's own into an
 # elevated installation: never DEBUG or LOGPATH, which the custom action writes as SYSTEM.
 expect("${properties}" "\nSecureCustomProperties\tWIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED\r?\n"
@@ -86,6 +90,7 @@ endif()
 # Wine's task scheduler keeps no program, trigger or principal: the task's program is the
 # installed Driveward.exe as the installer resolves it.
 table(CustomAction actions)
+expect("${actions}" "\nCheckSettings\t1\tInstallCheck\tCheckSettings" "the values' check")
 expect("${actions}" "\nRegisterLogonTask\t3074\tInstallAction\tregister-task \"\\[#ClientExe\\]\"" "logon task")
 
 # The Event Log source "Driveward": its key (created, and removed with everything in it),
