@@ -192,7 +192,9 @@ std::string DescriptionFromImage(HANDLE file) {
         return {};
     }
     const auto module = static_cast<HMODULE>(view.base);
-    const HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+    // RT_VERSION is an ANSI name without UNICODE defined: its number, as wide.
+    const HRSRC found =
+        ::FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16));
     const DWORD size = found == nullptr ? 0 : ::SizeofResource(module, found);
     const HGLOBAL loaded = found == nullptr ? nullptr : ::LoadResource(module, found);
     const void* data = loaded == nullptr ? nullptr : ::LockResource(loaded);

@@ -57,13 +57,12 @@ TEST_F(DevicesWinTest, WinesEventLogNamesNoBlockerAndTheProcessPassThroughAnswer
         0);
     // Twice, while nothing else holds it: the first read let it go again.
     EXPECT_TRUE(machine.system->ReadFileDescription(kernel32).has_value());
-    const auto self = machine.system->ModuleFileName();
-    const auto own = machine.system->ReadFileDescription(self);
+    const auto own = machine.system->ReadFileDescription(machine.system->ModuleFileName());
     ASSERT_TRUE(own.has_value()); // an image without a version resource
     EXPECT_EQ(own->description, "");
-    for (const std::string refused :
+    for (const std::string& refused :
          {std::string(folder) + "\\no-such-file.dll", std::string(folder) + "\\..\\win.ini",
-          std::string(folder), "\\\\?\\" + kernel32, "kernel32.dll"}) {
+          std::string(folder), "\\\\?\\" + kernel32, std::string("kernel32.dll")}) {
         EXPECT_FALSE(machine.system->ReadFileDescription(refused)) << refused;
     }
     // A file that another holds open for writing is not read (it could change meanwhile).
@@ -83,7 +82,10 @@ TEST(AnsiTextWinTest, ConvertsOnEveryCodePageWithoutLookAlikes) {
     EXPECT_EQ(AnsiText(L"Caf\u00E9\u2215x", 1252), "Caf\xE9?x"); // no "/" look-alike
     EXPECT_EQ(AnsiText(L"Caf\u00E9\u2215x", CP_UTF8), "Caf\xC3\xA9\xE2\x88\x95x");
     EXPECT_EQ(AnsiText(L"gpj\u202E.exe", CP_UTF8), "gpj?.exe"); // no override
-    EXPECT_EQ(AnsiText(L"a\x85\xD800" L"b", CP_UTF8), "a??b");
+    EXPECT_EQ(AnsiText(L"a\x85\xD800"
+                       L"b",
+                       CP_UTF8),
+              "a??b");
     EXPECT_EQ(AnsiText(L"\u4E2D.exe", 932), "\x92\x86.exe");
     EXPECT_EQ(AnsiText(L"EXCEL.EXE", CP_UTF8), "EXCEL.EXE");
     EXPECT_EQ(AnsiText(L"", CP_UTF8), "");
