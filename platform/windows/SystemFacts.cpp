@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/windows/AnsiText.h"
@@ -214,10 +215,16 @@ std::string DescriptionFromImage(HANDLE file) {
         return {};
     }
     const auto* translation = static_cast<const WORD*>(block);
-    wchar_t key[64];
-    std::swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\FileDescription",
-                  static_cast<unsigned>(translation[0]), static_cast<unsigned>(translation[1]));
-    if (!query(copy.data(), key, &block, &blockSize) || blockSize == 0) {
+    // "\StringFileInfo\040904b0\FileDescription", spelt out by hand: the wide printf
+    // family would cost the service, which links this file too, more than its size budget.
+    std::wstring key = L"\\StringFileInfo\\";
+    for (const WORD part : {translation[0], translation[1]}) {
+        for (int shift = 12; shift >= 0; shift -= 4) {
+            key += L"0123456789abcdef"[(part >> shift) & 0xF];
+        }
+    }
+    key += L"\\FileDescription";
+    if (!query(copy.data(), key.c_str(), &block, &blockSize) || blockSize == 0) {
         return {};
     }
     const auto* text = static_cast<const wchar_t*>(block);

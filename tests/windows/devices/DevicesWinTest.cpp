@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include "platform/SetupApi.h"
 #include "platform/windows/AnsiText.h"
 #include "platform/windows/Win32Machine.h"
+#include "support/WinTestSupport.h"
 
 namespace {
 
@@ -73,6 +75,24 @@ TEST_F(DevicesWinTest, WinesEventLogNamesNoBlockerAndTheProcessPassThroughAnswer
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(machine.system->ReadFileDescription(temp));
     ::CloseHandle(writer);
+}
+
+// Wine follows a link even when asked to open it as itself, so the walk cannot refuse it
+// here; the handle's final path still names where the link led, which is what the
+// description's rule compares with the event's path.
+TEST_F(DevicesWinTest, AFileReachedThroughALinkNamesWhereTheLinkLed) {
+    const char* links = std::getenv("DRIVEWARD_LOG_LINKS");
+    ASSERT_NE(links, nullptr);
+    const std::string dir = wintest::WindowsPath(links);
+    platform::SystemFacts& system = *win32.machine().system;
+    const auto direct = system.ReadFileDescription(dir + "\\elsewhere\\target.txt");
+    const auto linked = system.ReadFileDescription(dir + "\\folder-link\\target.txt");
+    ASSERT_TRUE(direct.has_value());
+    EXPECT_EQ(direct->description, ""); // no image
+    if (linked) {
+        EXPECT_EQ(linked->finalPath, direct->finalPath);
+        EXPECT_EQ(linked->finalPath.find("folder-link"), std::string::npos) << linked->finalPath;
+    }
 }
 
 // Event and version texts in every code page: without best fit where the page takes the
