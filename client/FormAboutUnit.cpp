@@ -23,11 +23,15 @@ void TFormAbout::OpenLink(const std::string& target) {
     if (!linksActive_) {
         return; // an inert link has no click action
     }
-    if (!view_.ShellOpenAsUser(target)) {
-        // Never from this (elevated) process instead: the address stays readable as text.
-        linksActive_ = false;
-        view_.ShowLinksInert();
+    const ShellOutcome outcome = view_.ShellOpenAsUser(target);
+    if (outcome == ShellOutcome::Opened) {
+        view_.Close();
         return;
     }
-    view_.Close();
+    // Never from this (elevated) process instead: the address stays readable as text.
+    linksActive_ = false;
+    view_.ShowLinksInert();
+    if (outcome == ShellOutcome::Late) {
+        view_.ShowMessage(kLinkLate);
+    }
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "client/ShellOutcome.h"
+
 // The About window: the version label and the two links. Started as a helper (over a
 // locked session, possibly as SYSTEM) the links are plain, inert text: nothing in a
 // helper window may lead to a browser or a mail program. The tray monitor runs elevated:
@@ -14,10 +16,12 @@ public:
         // Whether the desktop's shell answers, so that it can open links as the user.
         virtual bool ShellRouteAvailable() = 0;
         // The shell's "open" verb, run by the desktop's shell as the user, in the normal
-        // show state. False when the shell could not be asked; nothing was opened then.
-        virtual bool ShellOpenAsUser(const std::string& target) = 0;
+        // show state.
+        virtual ShellOutcome ShellOpenAsUser(const std::string& target) = 0;
         // The links are inert from now on: shown again as plain text.
         virtual void ShowLinksInert() = 0;
+        // A message box with OK, owned by the window.
+        virtual void ShowMessage(const std::string& text) = 0;
         virtual void Close() = 0;
     };
 
@@ -48,3 +52,5 @@ inline constexpr const char* kAboutCaption = "About";
 inline constexpr const char* kAboutProductName = "Driveward";
 inline constexpr const char* kWebsiteHint = "Open website";
 inline constexpr const char* kEMailHint = "Open mail client";
+// The shell did not answer in time, yet it may still open the link.
+inline constexpr const char* kLinkLate = "The link did not open in time. It may still open.";

@@ -215,8 +215,12 @@ bool FormAboutWindow::ShellRouteAvailable() {
     return ui::ShellRouteAvailable();
 }
 
-bool FormAboutWindow::ShellOpenAsUser(const std::string& target) {
+ShellOutcome FormAboutWindow::ShellOpenAsUser(const std::string& target) {
     return ui::ShellOpenAsUser(ui::Widen(target), L"");
+}
+
+void FormAboutWindow::ShowMessage(const std::string& text) {
+    ::MessageBoxA(Handle(), text.c_str(), kAboutCaption, MB_OK | MB_ICONINFORMATION);
 }
 
 void FormAboutWindow::ShowLinksInert() {

@@ -27,7 +27,8 @@ private:
     bool IsLink(HWND control) const { return control == labelWebsite_ || control == labelEMail_; }
 
     bool ShellRouteAvailable() override;
-    bool ShellOpenAsUser(const std::string& target) override;
+    ShellOutcome ShellOpenAsUser(const std::string& target) override;
+    void ShowMessage(const std::string& text) override;
     void ShowLinksInert() override;
     void Close() override { Window::Close(); }
 

@@ -278,10 +278,11 @@ void TFormUSBDevices::BrowseCommand() {
         selection.device != nullptr ? selection.device->DriveLetter() + ":\\" : std::string();
     // The tray monitor runs elevated: Explorer is started by the desktop's shell, as the
     // user, or not at all.
-    if (!view_.RunExplorerAsUser(path)) {
-        view_.ShowMessage(path.empty()
-                              ? kExplorerUnavailable
-                              : std::string(kExplorerUnavailable) + " The drive is " + path + ".");
+    const ShellOutcome outcome = view_.RunExplorerAsUser(path);
+    if (outcome != ShellOutcome::Opened) {
+        const std::string text =
+            outcome == ShellOutcome::Late ? kExplorerLate : kExplorerUnavailable;
+        view_.ShowMessage(path.empty() ? text : text + " The drive is " + path + ".");
     }
 }
 

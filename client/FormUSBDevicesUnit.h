@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "client/ShellOutcome.h"
 #include "devices/DeviceUnit.h"
 
 struct TDriveAnswer;
@@ -52,9 +53,8 @@ public:
         // modally and frees it when it closes.
         virtual void ShowAbout() = 0;
         // Has the desktop's shell start Explorer from the Windows folder as the user, on
-        // the path when there is one. False when the shell could not be asked; nothing
-        // was started then.
-        virtual bool RunExplorerAsUser(const std::string& path) = 0;
+        // the path when there is one.
+        virtual ShellOutcome RunExplorerAsUser(const std::string& path) = 0;
         // A message box with OK, owned by the window.
         virtual void ShowMessage(const std::string& text) = 0;
         // Session-change notifications of the window's own session.
@@ -124,6 +124,9 @@ inline constexpr const char* kRootNodeText = "My Computer - Mass Storage Devices
 inline constexpr const char* kNoDevicesText = "No devices detected.";
 inline constexpr const char* kExplorerUnavailable =
     "Explorer could not be opened as you, and Driveward does not open it as administrator.";
+inline constexpr const char* kExplorerLate =
+    "Explorer did not open in time. It may still open as you; Driveward does not open it as "
+    "administrator.";
 inline constexpr int kComputerImage = 0;
 inline constexpr int kDriveImage = 1;
 inline constexpr std::uint32_t kDeviceArrival = 0x8000;        // DBT_DEVICEARRIVAL

@@ -354,13 +354,13 @@ void FormUSBDevicesWindow::ShowAbout() {
     FormAboutWindow::Open(::GetWindow(Handle(), GW_OWNER));
 }
 
-bool FormUSBDevicesWindow::RunExplorerAsUser(const std::string& path) {
+ShellOutcome FormUSBDevicesWindow::RunExplorerAsUser(const std::string& path) {
     // By full path from the Windows folder, never by a search. The path is one drive
     // root such as E:\ (no space, no quote), passed as it is.
     wchar_t windows[MAX_PATH] = {};
     const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
-        return false;
+        return ShellOutcome::NotOpened;
     }
     return ui::ShellOpenAsUser(std::wstring(windows, length) + L"\\explorer.exe", ui::Widen(path));
 }

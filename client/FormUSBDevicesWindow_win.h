@@ -55,7 +55,7 @@ private:
     void SetStayOnTop(bool stayOnTop) override { Window::SetStayOnTop(stayOnTop); }
     void Close() override { Window::Close(); }
     void ShowAbout() override;
-    bool RunExplorerAsUser(const std::string& path) override;
+    ShellOutcome RunExplorerAsUser(const std::string& path) override;
     void ShowMessage(const std::string& text) override;
     bool RegisterSessionNotification() override;
     void UnregisterSessionNotification() override;

@@ -23,7 +23,7 @@ void EjectDevice(std::uint32_t devInst, bool ShowVeto, BlockerDetail detail,
     if (!ShowVeto || result.vetoType == SetupApi::kVetoTypeUnknown) {
         return;
     }
-    const auto blockers = FindEjectBlockers(devInst, requestStart, detail);
+    const auto blockers = FindEjectBlockers(devInst, requestStart, detail, driveLetter);
     if (!driveLetter.empty()) {
         if (Log != nullptr) {
             Log->Add(VetoLogLine(driveLetter, blockers));

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -33,6 +34,12 @@ Registry& TheRegistry() {
 }
 
 thread_local std::atomic<const char*>* currentRequest = nullptr;
+
+// Set by tests only, before any worker runs.
+std::function<void(char)>& PauseHook() {
+    static auto* hook = new std::function<void(char)>;
+    return *hook;
+}
 
 } // namespace
 
@@ -81,6 +88,12 @@ void WorkerMain(std::shared_ptr<TDriveQueryRound::Worker> worker) {
             const bool woken = worker->posted.wait_for(lock, kIdleWorkerLife, [&] {
                 return !worker->jobs.empty() || worker->stop || worker->abandoned;
             });
+            if (woken && !worker->jobs.empty() && !worker->abandoned && PauseHook()) {
+                const char next = worker->jobs.front();
+                lock.unlock();
+                PauseHook()(next);
+                lock.lock();
+            }
             if (!woken || worker->jobs.empty() || worker->abandoned) {
                 worker->stop = true;
                 break;
@@ -88,6 +101,7 @@ void WorkerMain(std::shared_ptr<TDriveQueryRound::Worker> worker) {
             letter = worker->jobs.front();
             worker->jobs.pop_front();
             worker->current = letter;
+            worker->request.store(nullptr); // what the drive before it asked is not its own
         }
         TDriveAnswer answer;
         QueryOnWorker(letter, answer);
@@ -125,6 +139,10 @@ std::string RequestText(const std::atomic<const char*>& request) {
 }
 
 } // namespace
+
+void SetDriveQueryWorkerPause(std::function<void(char)> pause) {
+    PauseHook() = std::move(pause);
+}
 
 void SetDriveQueryBounds(const TDriveQueryBounds& bounds) {
     Registry& registry = TheRegistry();
@@ -289,7 +307,10 @@ std::vector<TDriveAnswer> TDriveQueryRound::QueryAll(const std::string& letters)
             if (index != before || index == letters.size()) {
                 continue; // it answered after all: the next drive's bound starts from there
             }
-            answers[index].pendingRequest = RequestText(worker_->request);
+            // A drive the worker has not taken up yet was never asked: not pending.
+            if (worker_->current == letters[index]) {
+                answers[index].pendingRequest = RequestText(worker_->request);
+            }
             Abandon();
         }
         if (Clock::now() < deadline_) {

@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,8 +32,8 @@ struct TDriveAnswer {
     bool answered = false;
     std::unique_ptr<TDevice> device; // answered: the complete record
     std::exception_ptr error;        // answered by raising (then device is null)
-    // Not answered: the request that is still pending, or empty when the check's time was
-    // up before the drive was asked.
+    // Not answered: the request that is still pending, or empty when the drive was never
+    // asked (the check's time was up, or its bound before the worker took it up).
     std::string pendingRequest;
 };
 
@@ -79,6 +80,10 @@ bool DriveQueryPending(char letter);
 // Waits at most `bound` until no worker thread is left; true when none is. For tests (a
 // hanging simulated drive released) and for nothing that the user waits on.
 bool WaitForDriveQueryWorkers(std::chrono::milliseconds bound);
+
+// For tests: runs on a worker, outside its locks, before it takes up each drive (a
+// worker that the system is slow to schedule). Set while no worker runs.
+void SetDriveQueryWorkerPause(std::function<void(char)> pause);
 
 // The device model names each request before it makes it, so that a request that hangs
 // can be named in the log. Does nothing outside a worker.

@@ -1,7 +1,13 @@
 #include "devices/EjectBlockersUnit.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "platform/Machine.h"
@@ -34,22 +40,98 @@ std::vector<std::pair<char, std::string>> DosDevices(platform::Storage& storage)
 }
 
 // The description of the running process's file, when it is the event's program on a
-// local drive. The process is asked for its own path: the event's is only compared.
+// fixed local drive other than the one ejected. The process is asked for its own path: the
+// event's is only compared, and so is the path that the opened file really has.
 std::string DescriptionOf(const BlockerEvent& event, const std::string& dosPath,
-                          platform::Machine& machine) {
+                          std::string_view ejectedDrive, platform::Machine& machine) {
     const auto running = machine.system->ProcessImagePath(event.processId);
     if (!running || !SameTextIgnoringCase(*running, dosPath)) {
         return {}; // ended, or its id now belongs to another program
     }
-    const std::uint32_t type = machine.storage->DriveType(dosPath.substr(0, 2));
-    if (type != SetupApi::kDriveFixed && type != SetupApi::kDriveRemovable) {
-        return {}; // never reach out to a network share, nor wait for a disc
+    const std::string drive = dosPath.substr(0, 2);
+    if (ejectedDrive.empty() ||
+        SameTextIgnoringCase(drive.substr(0, 1), std::string(ejectedDrive)) ||
+        machine.storage->DriveType(drive) != SetupApi::kDriveFixed) {
+        return {}; // never a disc, a stick, the drive going away or a network share
     }
-    std::string description =
-        DisplayText(machine.system->FileDescription(*running).value_or(""), kMaxBlockerDescription);
+    const auto read = machine.system->ReadFileDescription(*running);
+    if (!read || !SameTextIgnoringCase(read->finalPath, event.imagePath)) {
+        return {}; // a link on the way led elsewhere, or to another volume
+    }
+    std::string description = DisplayText(read->description, kMaxBlockerDescription);
     // "EXCEL.EXE - EXCEL.EXE" would tell nothing more.
     return SameTextIgnoringCase(description, ProgramName(event.imagePath)) ? std::string()
                                                                            : description;
+}
+
+// What the GUI thread and a description worker share; it outlives whichever ends last.
+struct DescriptionReads {
+    std::mutex mutex;
+    std::condition_variable done;
+    std::vector<std::string> descriptions; // set by the worker, under the mutex
+    bool finished = false;
+};
+
+// Process-wide, never destroyed: an abandoned worker may end while the process does.
+struct DescriptionReaders {
+    std::mutex mutex;
+    std::condition_variable gone;
+    bool running = false; // one reader at a time
+};
+
+DescriptionReaders& Readers() {
+    static auto* readers = new DescriptionReaders;
+    return *readers;
+}
+
+// The descriptions of the programs at `dosPaths` (empty: not mapped), in order; empty
+// texts where none may be read or the bound passed first.
+std::vector<std::string> ReadDescriptions(const std::vector<BlockerEvent>& events,
+                                          const std::vector<std::optional<std::string>>& dosPaths,
+                                          std::string_view ejectedDrive,
+                                          platform::Machine& machine) {
+    std::vector<std::string> none(events.size());
+    DescriptionReaders& readers = Readers();
+    {
+        std::lock_guard<std::mutex> lock(readers.mutex);
+        if (readers.running) {
+            return none; // an earlier read still hangs
+        }
+        readers.running = true;
+    }
+    auto reads = std::make_shared<DescriptionReads>();
+    try {
+        std::thread([reads, events, dosPaths, drive = std::string(ejectedDrive), &machine] {
+            std::vector<std::string> descriptions(events.size());
+            for (std::size_t i = 0; i < events.size(); ++i) {
+                if (dosPaths[i]) {
+                    descriptions[i] = DescriptionOf(events[i], *dosPaths[i], drive, machine);
+                }
+            }
+            {
+                // Free for the next read before this one is answered: the GUI thread may eject
+                // again the moment it has the answer. The machine is not touched past here.
+                DescriptionReaders& readers = Readers();
+                std::lock_guard<std::mutex> lock(readers.mutex);
+                readers.running = false;
+                readers.gone.notify_all();
+            }
+            std::lock_guard<std::mutex> lock(reads->mutex);
+            reads->descriptions = std::move(descriptions);
+            reads->finished = true;
+            reads->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        std::lock_guard<std::mutex> lock(readers.mutex);
+        readers.running = false; // no thread to be had: no description
+        return none;
+    }
+    std::unique_lock<std::mutex> lock(reads->mutex);
+    if (!reads->done.wait_for(lock, std::chrono::milliseconds(kBlockerDescriptionWaitMs),
+                              [&] { return reads->finished; })) {
+        return none;
+    }
+    return std::move(reads->descriptions);
 }
 
 std::vector<BlockerEvent> WaitForEvents(const std::string& deviceInstance,
@@ -80,7 +162,7 @@ std::vector<BlockerEvent> WaitForEvents(const std::string& deviceInstance,
 } // namespace
 
 std::vector<Blocker> FindEjectBlockers(std::uint32_t devInst, std::uint64_t requestStartTick,
-                                       BlockerDetail detail) {
+                                       BlockerDetail detail, std::string_view ejectedDrive) {
     auto& machine = platform::CurrentMachine();
     if (machine.eventLog == nullptr) {
         return {};
@@ -91,19 +173,27 @@ std::vector<Blocker> FindEjectBlockers(std::uint32_t devInst, std::uint64_t requ
     }
     const auto events = WaitForEvents(*deviceInstance, requestStartTick, machine);
     std::vector<Blocker> blockers;
-    const auto dosDevices = detail == BlockerDetail::Full && !events.empty()
-                                ? DosDevices(*machine.storage)
-                                : std::vector<std::pair<char, std::string>>{};
     for (const auto& event : events) {
-        Blocker blocker{event.processId, ProgramName(event.imagePath), {}, {}};
-        if (detail == BlockerDetail::Full) {
-            const auto dosPath = MapToDriveLetter(event.imagePath, dosDevices);
-            blocker.path = DisplayText(dosPath.value_or(event.imagePath), kMaxBlockerPath);
-            if (dosPath) {
-                blocker.description = DescriptionOf(event, *dosPath, machine);
-            }
-        }
-        blockers.push_back(std::move(blocker));
+        blockers.push_back(Blocker{event.processId, ProgramName(event.imagePath), {}, {}});
+    }
+    if (detail != BlockerDetail::Full || events.empty()) {
+        return blockers;
+    }
+    const auto dosDevices = DosDevices(*machine.storage);
+    std::vector<std::optional<std::string>> dosPaths;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        dosPaths.push_back(MapToDriveLetter(events[i].imagePath, dosDevices));
+        blockers[i].path = DisplayText(dosPaths[i].value_or(events[i].imagePath), kMaxBlockerPath);
+    }
+    auto descriptions = ReadDescriptions(events, dosPaths, ejectedDrive, machine);
+    for (std::size_t i = 0; i < blockers.size(); ++i) {
+        blockers[i].description = std::move(descriptions[i]);
     }
     return blockers;
+}
+
+bool WaitForBlockerDescriptionReads(std::chrono::milliseconds bound) {
+    DescriptionReaders& readers = Readers();
+    std::unique_lock<std::mutex> lock(readers.mutex);
+    return readers.gone.wait_for(lock, bound, [&] { return !readers.running; });
 }

@@ -187,3 +187,28 @@ std::string EscapeControlCharacters(std::string_view text) {
     }
     return escaped;
 }
+
+namespace {
+
+bool IsUntrusted(char16_t c) {
+    return (c >= 0x80 && c <= 0x9F) || c == 0x061C || c == 0x180E || (c >= 0x200B && c <= 0x200F) ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF ||
+           (c >= 0xFFF9 && c <= 0xFFFB);
+}
+
+} // namespace
+
+std::u16string ReplaceUntrustedCharacters(std::u16string_view text) {
+    std::u16string safe(text);
+    for (std::size_t i = 0; i < safe.size(); ++i) {
+        const char16_t c = safe[i];
+        const bool high = c >= 0xD800 && c <= 0xDBFF;
+        const bool low = c >= 0xDC00 && c <= 0xDFFF;
+        if (high && i + 1 < safe.size() && safe[i + 1] >= 0xDC00 && safe[i + 1] <= 0xDFFF) {
+            ++i; // a pair: a character beyond the basic plane
+        } else if (high || low || IsUntrusted(c)) {
+            safe[i] = u'?';
+        }
+    }
+    return safe;
+}

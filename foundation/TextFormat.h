@@ -51,3 +51,10 @@ std::optional<std::string> FormatText(std::string_view format,
 // character (codes 0 to 31 and 127) written as "\xNN": a line break or an escape sequence
 // from a stick must not forge log lines or reach a window as a control.
 std::string EscapeControlCharacters(std::string_view text);
+
+// UTF-16 text from another process made fit for any ANSI code page, UTF-8 included: the
+// characters that change how the text around them reads (C1 controls, direction marks,
+// embeddings, overrides and isolates, zero-width and other invisible format characters,
+// byte order marks, interlinear annotations) and unpaired surrogates become "?". A code
+// page that holds every character would otherwise pass them through to a window.
+std::u16string ReplaceUntrustedCharacters(std::u16string_view text);

@@ -16,6 +16,14 @@ struct FileVersion {
     std::uint32_t leastSignificant = 0;
 };
 
+// A file's description as read through one open handle: the NT path that handle names
+// (\\Device\\HarddiskVolume3\\Office\\EXCEL.EXE), to check against the path asked for,
+// and the FileDescription of its version resource in its first language (empty when none).
+struct HeldFileDescription {
+    std::string finalPath;
+    std::string description;
+};
+
 // Process and system facts, and the calling thread's last-error value.
 class SystemFacts {
 public:
@@ -30,9 +38,14 @@ public:
     // rights, QueryFullProcessImageNameA); nullopt when there is no such process or it
     // cannot be asked.
     virtual std::optional<std::string> ProcessImagePath(std::uint32_t processId) = 0;
-    // The FileDescription string of the file's version resource, in its first language;
-    // nullopt when there is none. Reads the resource only (the file is mapped as data).
-    virtual std::optional<std::string> FileDescription(const std::string& path) = 0;
+    // Opens the file (a full Win32 path, "C:\\dir\\x.exe") once for reading and reads the
+    // FileDescription of its version resource through that handle, mapped as an image and
+    // never loaded. No link on its way is followed: each folder of the path is opened
+    // first without following a reparse point, refused when it is one, and held, as the
+    // file is, without FILE_SHARE_WRITE or FILE_SHARE_DELETE, so that nothing on the way
+    // can be renamed, replaced or written during the read. nullopt when any of it fails.
+    // It waits as long as the disk does: the caller decides which disks it may wait on.
+    virtual std::optional<HeldFileDescription> ReadFileDescription(const std::string& path) = 0;
     // The system message table's text for the code, at most 256 characters, as the
     // system gives it (line break included); empty when there is none.
     virtual std::string SystemMessage(std::uint32_t code) = 0;

@@ -292,7 +292,7 @@ void LogFailure(const Request& request) {
              ")");
 }
 
-bool RunBounded(const std::wstring& file, const std::wstring& parameters, bool execute) {
+ShellOutcome RunBounded(const std::wstring& file, const std::wstring& parameters, bool execute) {
     auto* request = new Request;
     request->file = file;
     request->parameters = parameters;
@@ -301,12 +301,12 @@ bool RunBounded(const std::wstring& file, const std::wstring& parameters, bool e
     const UniqueKernelHandle thread(::CreateThread(nullptr, 0, RouteThread, request, 0, &threadId));
     if (!thread) {
         delete request; // the thread never started: the only reference left is ours
-        return false;
+        return ShellOutcome::NotOpened;
     }
-    bool succeeded = false;
+    ShellOutcome outcome = ShellOutcome::Late;
     if (WaitBounded(thread.get())) {
-        succeeded = request->succeeded;
-        if (!succeeded) {
+        outcome = request->succeeded ? ShellOutcome::Opened : ShellOutcome::NotOpened;
+        if (!request->succeeded) {
             LogFailure(*request);
         }
     } else {
@@ -315,16 +315,16 @@ bool RunBounded(const std::wstring& file, const std::wstring& parameters, bool e
         LogFailure(Request{});
     }
     Release(request);
-    return succeeded;
+    return outcome;
 }
 
 } // namespace
 
 bool ShellRouteAvailable() {
-    return RunBounded(L"", L"", false);
+    return RunBounded(L"", L"", false) == ShellOutcome::Opened;
 }
 
-bool ShellOpenAsUser(const std::wstring& file, const std::wstring& parameters) {
+ShellOutcome ShellOpenAsUser(const std::wstring& file, const std::wstring& parameters) {
     return RunBounded(file, parameters, true);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "client/ShellOutcome.h"
+
 namespace ui {
 
 // The shell's "open" run by the desktop's own shell process (Explorer, started by the
@@ -16,14 +18,15 @@ namespace ui {
 // milliseconds, handling only messages sent to its windows meanwhile (no posted message
 // and no input is dispatched). When Explorer does not answer in time the pending call is
 // cancelled where the system allows it, and the request is dropped before the final step
-// if that has not been reached: it reports false and opens nothing later.
+// if that has not been reached. A call already in Explorer's hands cannot be taken back:
+// a request that outlives the bound is reported Late, as it may still complete.
 inline constexpr unsigned long kShellRouteBound = 3000;
 
-// True when the route answers up to the shell's Application (nothing is opened).
+// True when the route answers up to the shell's Application in time (nothing is opened).
 bool ShellRouteAvailable();
 
 // Opens file (a web address, a mailto: address or a program) with parameters through the
-// route. False when it could not be handed to the shell; nothing is then opened at all.
-bool ShellOpenAsUser(const std::wstring& file, const std::wstring& parameters);
+// route. NotOpened when it could not be handed to the shell: nothing is opened at all.
+ShellOutcome ShellOpenAsUser(const std::wstring& file, const std::wstring& parameters);
 
 } // namespace ui

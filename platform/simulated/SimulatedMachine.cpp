@@ -182,14 +182,25 @@ std::optional<std::string> SimulatedMachine::ProcessImagePath(std::uint32_t proc
     return it->second;
 }
 
-std::optional<std::string> SimulatedMachine::FileDescription(const std::string& path) {
+std::optional<HeldFileDescription> SimulatedMachine::ReadFileDescription(const std::string& path) {
     descriptionsRead.push_back(path);
-    const auto it = fileDescriptions.find(path);
-    if (it == fileDescriptions.end()) {
-        lastError = 1813; // ERROR_RESOURCE_TYPE_NOT_FOUND
+    if (whileReadingDescription) {
+        whileReadingDescription();
+    }
+    const auto drive = devices.drives.find(path.empty() ? '\0' : path[0]);
+    if (path.size() < 3 || path[1] != ':' || drive == devices.drives.end()) {
+        lastError = kErrorFileNotFound;
         return std::nullopt;
     }
-    return it->second;
+    const auto final = finalPaths.find(path);
+    HeldFileDescription read{final != finalPaths.end()
+                                 ? final->second
+                                 : drive->second.dosDeviceName.value_or("") + path.substr(2),
+                             {}};
+    if (const auto it = fileDescriptions.find(path); it != fileDescriptions.end()) {
+        read.description = it->second;
+    }
+    return read;
 }
 
 std::optional<FileVersion> SimulatedMachine::FixedFileVersion(const std::string& path) {

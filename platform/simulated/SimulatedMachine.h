@@ -71,7 +71,12 @@ public:
     std::map<std::string, FileVersion> fileVersions;
     std::map<std::uint32_t, std::string> processImages;  // running processes by id
     std::map<std::string, std::string> fileDescriptions; // by path
-    std::vector<std::string> descriptionsRead;           // every path asked, in order
+    // The NT path a file's open handle names, where a link on the way led elsewhere; else
+    // its drive's DOS device name and the rest of the path.
+    std::map<std::string, std::string> finalPaths;
+    std::vector<std::string> descriptionsRead; // every path asked, in order
+    // Runs inside each description read, on the thread that reads: a disk that is slow.
+    std::function<void()> whileReadingDescription;
     std::map<std::uint32_t, std::string> systemMessages;
     std::map<std::tuple<std::string, std::string, std::string>, std::string> profileValues;
     std::vector<std::string> profileReads; // "path|section|key" in order
@@ -82,7 +87,7 @@ public:
     std::optional<OsVersion> QueryOsVersion() override { return osVersion; }
     std::optional<FileVersion> FixedFileVersion(const std::string& path) override;
     std::optional<std::string> ProcessImagePath(std::uint32_t processId) override;
-    std::optional<std::string> FileDescription(const std::string& path) override;
+    std::optional<HeldFileDescription> ReadFileDescription(const std::string& path) override;
     std::string SystemMessage(std::uint32_t code) override;
     std::uint32_t LastError() override { return lastError; }
     void SetLastError(std::uint32_t code) override { lastError = code; }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/windows/AnsiText.h"
 #include "platform/windows/SystemLibrary.h"
 #include "platform/windows/Win32Machine.h"
 
@@ -52,17 +53,6 @@ std::wstring Wide(const std::string& text) {
     return wide;
 }
 
-// Without best fit: a character the code page lacks becomes "?", never a look-alike
-// such as "\" or ":".
-std::string Ansi(const wchar_t* text, int length) {
-    const int size =
-        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, length, nullptr, 0, "?", nullptr);
-    std::string ansi(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, length, ansi.data(), size, "?",
-                          nullptr);
-    return ansi;
-}
-
 std::optional<std::string> RenderXml(EVT_HANDLE event, EvtRenderFn render) {
     DWORD used = 0;
     DWORD properties = 0;
@@ -74,8 +64,7 @@ std::optional<std::string> RenderXml(EVT_HANDLE event, EvtRenderFn render) {
     if (!render(nullptr, event, EvtRenderEventXml, used, buffer.data(), &used, &properties)) {
         return std::nullopt;
     }
-    const std::size_t characters = wcsnlen(buffer.data(), buffer.size());
-    return Ansi(buffer.data(), static_cast<int>(characters));
+    return AnsiText(std::wstring_view(buffer.data(), wcsnlen(buffer.data(), buffer.size())));
 }
 
 } // namespace

@@ -31,7 +31,7 @@ public:
     std::optional<OsVersion> QueryOsVersion() override;
     std::optional<FileVersion> FixedFileVersion(const std::string& path) override;
     std::optional<std::string> ProcessImagePath(std::uint32_t processId) override;
-    std::optional<std::string> FileDescription(const std::string& path) override;
+    std::optional<HeldFileDescription> ReadFileDescription(const std::string& path) override;
     std::string SystemMessage(std::uint32_t code) override;
     std::uint32_t LastError() override;
     void SetLastError(std::uint32_t code) override;

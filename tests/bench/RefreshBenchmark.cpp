@@ -9,9 +9,9 @@
 
 #include "client/FormTray.h"
 #include "client/FormUSBDevicesUnit.h"
-#include "platform/SetupApi.h"
 #include "devices/DriveQueries.h"
 #include "devices/USBDevicesUnit.h"
+#include "platform/SetupApi.h"
 #include "platform/simulated/SimulatedMachine.h"
 
 namespace {
@@ -82,7 +82,7 @@ public:
     void SetStayOnTop(bool) override {}
     void Close() override {}
     void ShowAbout() override {}
-    bool RunExplorerAsUser(const std::string&) override { return false; }
+    ShellOutcome RunExplorerAsUser(const std::string&) override { return ShellOutcome::NotOpened; }
     void ShowMessage(const std::string&) override {}
     bool RegisterSessionNotification() override { return false; }
     void UnregisterSessionNotification() override {}

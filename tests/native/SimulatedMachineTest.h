@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "devices/DriveQueries.h"
+#include "devices/EjectBlockersUnit.h"
 #include "platform/simulated/SimulatedMachine.h"
 
 // Runs each test against its own simulated machine, installed as the current one.
@@ -18,7 +19,9 @@ protected:
     ~SimulatedMachineTest() override {
         sim.devices.ReleaseHangs();
         EXPECT_TRUE(WaitForDriveQueryWorkers(std::chrono::seconds(10)));
+        EXPECT_TRUE(WaitForBlockerDescriptionReads(std::chrono::seconds(10)));
         SetDriveQueryBounds({});
+        SetDriveQueryWorkerPause(nullptr);
     }
 
     // The log's entries without their timestamps. An entry whose text holds line breaks

@@ -24,7 +24,7 @@ public:
     int closes = 0;
     int abouts = 0;
     std::vector<std::string> explorerPaths;
-    bool shellAnswers = true; // the desktop's shell starts Explorer as the user
+    ShellOutcome shell = ShellOutcome::Opened; // how the desktop's shell answers
     std::vector<std::string> messages;
     bool registrationSucceeds = true;
     int registrations = 0;
@@ -57,9 +57,9 @@ public:
     void SetStayOnTop(bool onTop) override { stayOnTop.push_back(onTop); }
     void Close() override { ++closes; }
     void ShowAbout() override { ++abouts; }
-    bool RunExplorerAsUser(const std::string& path) override {
+    ShellOutcome RunExplorerAsUser(const std::string& path) override {
         explorerPaths.push_back(path);
-        return shellAnswers;
+        return shell;
     }
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     bool RegisterSessionNotification() override {

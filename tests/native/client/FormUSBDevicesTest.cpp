@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <mutex>
 
 #include "FakeDevicesView.h"
@@ -62,6 +63,9 @@ protected:
 };
 
 TEST_F(FormUSBDevicesTest, TheTreeListsTheHotPluggableDrivesWithTheirSizesAndKeepsCopies) {
+    // Under the product's bounds: 700 ms for a drive, 1.8 s for the whole check.
+    EXPECT_EQ(DriveQueryBounds().drive, std::chrono::milliseconds(700));
+    EXPECT_EQ(DriveQueryBounds().check, std::chrono::milliseconds(1800));
     form.FormCreate();
     EXPECT_THAT(view.Texts(), ElementsAre("E: STICK (Total: 3.75 GB / Used: 3.50 GB)",
                                           "F: BACKUP (Total: 1024.00 GB / Used: 512.00 GB)"));
@@ -165,10 +169,15 @@ TEST_F(FormUSBDevicesTest, BrowseOpensTheDriveRootAsTheUserOutsideAHelperOnly) {
 
     // The shell does not answer: nothing else is started, the message says where the
     // drive is.
-    view.shellAnswers = false;
+    view.shell = ShellOutcome::NotOpened;
+    form.BrowseCommand();
+    // Or answers too late: Explorer may still open.
+    view.shell = ShellOutcome::Late;
     form.BrowseCommand();
     EXPECT_THAT(view.messages,
-                ElementsAre(std::string(kExplorerUnavailable) + " The drive is F:\\."));
+                ElementsAre(std::string(kExplorerUnavailable) + " The drive is F:\\.",
+                            "Explorer did not open in time. It may still open as you; Driveward "
+                            "does not open it as administrator. The drive is F:\\."));
 
     StartedAsHelper = true;
     form.RefreshDevices();
@@ -176,7 +185,7 @@ TEST_F(FormUSBDevicesTest, BrowseOpensTheDriveRootAsTheUserOutsideAHelperOnly) {
     EXPECT_FALSE(form.PopupMenuPopup().browseEnabled);
     Select("F");
     form.BrowseCommand();
-    EXPECT_EQ(view.explorerPaths.size(), 2u);
+    EXPECT_EQ(view.explorerPaths.size(), 3u);
 }
 
 TEST_F(FormUSBDevicesTest, TheDebugCaptionNeverGrowsAndOnlyTheTrayCopyDropsStayOnTop) {
@@ -273,6 +282,21 @@ TEST_F(FormUSBDevicesTest, ARefreshThatRaisesKeepsWhatItCompletedAndStillCleansU
     EXPECT_THAT(form.DeviceCopies(), IsEmpty());
     EXPECT_EQ(view.expansions, 4);
     ExpectEverythingReleased();
+
+    // E's query raises (its lookup fails on the second disk interface): F after it is not
+    // asked, by the list or by the worker, which goes from drive to drive on its own.
+    view.onAddNode = nullptr;
+    sim.devices.enumFault.reset();
+    form.RefreshDevices();
+    const auto opensOfF = [this] {
+        std::lock_guard<std::recursive_mutex> lock(sim.devices.Mutex());
+        return std::count(sim.devices.opened.begin(), sim.devices.opened.end(), "\\\\.\\F:");
+    };
+    const auto opens = opensOfF();
+    sim.devices.enumFault = platform::SimulatedFault{1, 13};
+    EXPECT_THROW(form.RefreshDevices(), EOSError);
+    ASSERT_TRUE(WaitForDriveQueryWorkers(std::chrono::seconds(10)));
+    EXPECT_EQ(opensOfF(), opens);
 }
 
 TEST_F(FormUSBDevicesTest, ASecondRefreshWhileMessagesAreHandledRebuildsEverything) {
@@ -327,7 +351,8 @@ TEST_F(SilentDriveTest, AListedStickKeepsItsLastRecordIsNotAskedAgainAndItsLateA
     form.RefreshDevices();
     EXPECT_EQ(sim.devices.HangingNow(), 1);
     EXPECT_EQ(form.DeviceCopies()[0].get(), lastKnown);
-    EXPECT_EQ(LogTexts().size(), 2u);
+    EXPECT_THAT(LogTexts(), ElementsAre("Drive E: does not answer: CreateFile is still pending.",
+                                        "Drive E: does not answer: CreateFile is still pending."));
 
     // The late answer changes nothing in the list; the next refresh asks the drive again.
     sim.devices.ReleaseHangs();
@@ -378,4 +403,24 @@ TEST_F(SilentDriveTest, AStickThatFallsSilentBetweenItsRecordAndItsCopyKeepsTheF
     EXPECT_EQ(view.nodes[1].device, form.DeviceCopies()[1].get()); // F after it still asked
     EXPECT_THAT(LogTexts(), ElementsAre("Drive E: does not answer: CreateFile is still pending."));
     EXPECT_TRUE(DriveQueryPending('E'));
+}
+
+TEST_F(SilentDriveTest, ADriveTheWorkerNeverTookUpIsLoggedAsNeverAsked) {
+    form.FormCreate();
+    // The worker is slow to take up E, after C and D answered: E's bound passes first.
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    SetDriveQueryWorkerPause([released](char letter) {
+        if (letter == 'E') {
+            released.wait();
+        }
+    });
+    form.RefreshDevices();
+    release.set_value();
+    ASSERT_TRUE(WaitForDriveQueryWorkers(std::chrono::seconds(10)));
+    SetDriveQueryWorkerPause(nullptr);
+    EXPECT_THAT(LogTexts(), ElementsAre("Drive E: not queried: the device check ran out of time."));
+    EXPECT_FALSE(DriveQueryPending('E')); // nothing hangs: the next refresh asks it
+    form.RefreshDevices();
+    EXPECT_EQ(LogTexts().size(), 1u);
 }

@@ -34,16 +34,18 @@ public:
     }
     void SetModalResult(TModalResult result) override { modalResult = result; }
     void Close() override { calls.push_back("close"); }
-    bool shellAnswers = true; // the desktop's shell opens links as the user
+    // How the desktop's shell answers a request to open a link as the user.
+    ShellOutcome shell = ShellOutcome::Opened;
     bool ShellRouteAvailable() override {
         calls.push_back("ask shell");
-        return shellAnswers;
+        return shell == ShellOutcome::Opened;
     }
-    bool ShellOpenAsUser(const std::string& target) override {
+    ShellOutcome ShellOpenAsUser(const std::string& target) override {
         calls.push_back("open " + target);
-        return shellAnswers;
+        return shell;
     }
     void ShowLinksInert() override { calls.push_back("inert"); }
+    void ShowMessage(const std::string& text) override { calls.push_back("message " + text); }
 };
 
 class WindowsTest : public SimulatedMachineTest {
@@ -133,13 +135,26 @@ TEST_F(WindowsTest, AboutShowsTheVersionAndOpensLinksAsTheUserOutsideAHelperOnly
     about.FormDeactivate();
     EXPECT_THAT(views.calls, ElementsAre("close"));
 
-    // The shell stops answering: the clicked link turns inert, the window stays open.
-    views.shellAnswers = false;
+    // The shell cannot be asked: the clicked link turns inert, the window stays open.
+    views.shell = ShellOutcome::NotOpened;
     views.calls.clear();
     about.LabelEMailClick();
     about.LabelWebsiteClick();
     EXPECT_THAT(views.calls, ElementsAre("open mailto:info@tarnvik.example", "inert"));
     EXPECT_FALSE(about.LinksActive());
+
+    // It does not answer in time: inert as well, and the user learns it may still open.
+    views.shell = ShellOutcome::Opened;
+    TFormAbout late(views);
+    late.FormCreate();
+    views.shell = ShellOutcome::Late;
+    views.calls.clear();
+    late.LabelWebsiteClick();
+    late.LabelWebsiteClick();
+    EXPECT_THAT(views.calls,
+                ElementsAre("open https://www.tarnvik.example/driveward", "inert",
+                            "message The link did not open in time. It may still open."));
+    views.shell = ShellOutcome::NotOpened;
 
     // Without the shell's route the links are inert text from the start.
     views.calls.clear();
@@ -153,7 +168,7 @@ TEST_F(WindowsTest, AboutShowsTheVersionAndOpensLinksAsTheUserOutsideAHelperOnly
     // resource the label keeps its blank.
     sim.fileVersions.clear();
     StartedAsHelper = true;
-    views.shellAnswers = true;
+    views.shell = ShellOutcome::Opened;
     views.calls.clear();
     TFormAbout helperAbout(views);
     helperAbout.FormCreate();

@@ -69,6 +69,8 @@ TEST(BlockerEventTest, AnythingElseOrMalformedIsNoEvent) {
         {"a device id too long", EventXml(Fields("1", kExcel, longDevice))},
         {"a field given twice",
          EventXml(Fields("1", kExcel, kStickXml) + "<Data Name='ProcessName'>x.exe</Data>")},
+        {"an id given twice",
+         EventXml(Fields("1", kExcel, kStickXml) + "<Data Name='ProcessId'>2</Data>")},
         {"an unknown reference", EventXml(Fields("1", kExcel + "&nbsp;", kStickXml))},
         {"an open reference", EventXml(Fields("1", kExcel + "&amp", kStickXml))},
         {"markup in a value", EventXml(Fields("1", kExcel + "<b>x</b>", kStickXml))},
@@ -130,6 +132,8 @@ TEST(BlockerEventTest, UntrustedTextIsTrimmedCutAndEscaped) {
         {"a\nFake line\x1b[2Jb", "a\\x0AFake line\\x1B[2Jb"},
         {std::string(70, 'x'), std::string(61, 'x') + "..."},
         {std::string(64, 'y'), std::string(64, 'y')},
+        // Cut to the bound as given, escaped after: 60 bytes, not cut, 69 once escaped.
+        {"a\x01\x02\x03" + std::string(56, 'z'), "a\\x01\\x02\\x03" + std::string(56, 'z')},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(DisplayText(c.text, kMaxBlockerName), c.shown) << c.text;

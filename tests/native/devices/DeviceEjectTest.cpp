@@ -1,6 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <thread>
+
 #include "DeviceMachineTest.h"
 #include "devices/DeviceEjectUnit.h"
 #include "foundation/LogUnit.h"
@@ -131,32 +135,121 @@ TEST_F(BlockedEjectTest, WithoutAnEventTheBoxIsTheOldOneAfterABoundedWait) {
     EjectDrive(stick);
     EXPECT_EQ(Box(), kFixedText);
     EXPECT_THAT(sim.sleeps, IsEmpty());
+
+    // Queries that take time count against the bound too: the wait ends within one
+    // query's cost past it, not after its sleeps alone.
+    constexpr std::uint64_t kQueryCost = 150;
+    sim.devices.eventLogReadable = true;
+    sim.devices.ticks = [this] { return sim.ticks += kQueryCost; };
+    const std::uint64_t start = sim.ticks;
+    EjectDrive(stick);
+    EXPECT_EQ(sim.ticks - start, kBlockerWaitMs + kQueryCost);
 }
 
-TEST_F(BlockedEjectTest, ADescriptionOnlyForTheSameRunningProgramOnALocalDrive) {
+TEST_F(BlockedEjectTest, ADescriptionOnlyWhereItsReadCanNeitherHangNorBeRedirected) {
+    const std::string kExcelNt = "\\Device\\HarddiskVolume1\\Office\\EXCEL.EXE";
+    const std::string kOnStick = "E:\\EXCEL.EXE";
     const struct {
         const char* what;
-        std::string runningImage;
-        std::uint32_t driveType;
+        std::string eventImage, runningImage;
+        std::uint32_t cType, eType;
+        std::string finalPath; // where the opened file really is; empty: as asked
+        bool read, described;
     } cases[] = {
-        {"the process has ended", "", SetupApi::kDriveFixed},
-        {"its id belongs to another program now", "C:\\Windows\\notepad.exe",
-         SetupApi::kDriveFixed},
-        {"a network drive", kExcel, SetupApi::kDriveRemote},
+        {"a fixed local drive", kExcelNt, kExcel, SetupApi::kDriveFixed, SetupApi::kDriveRemovable,
+         "", true, true},
+        {"a removable drive", kExcelNt, kExcel, SetupApi::kDriveRemovable,
+         SetupApi::kDriveRemovable, "", false, false},
+        {"the drive being ejected, fixed though it is", "\\Device\\HarddiskVolume5\\EXCEL.EXE",
+         kOnStick, SetupApi::kDriveFixed, SetupApi::kDriveFixed, "", false, false},
+        {"a network drive", kExcelNt, kExcel, SetupApi::kDriveRemote, SetupApi::kDriveRemovable, "",
+         false, false},
+        {"a link on the way", kExcelNt, kExcel, SetupApi::kDriveFixed, SetupApi::kDriveRemovable,
+         "\\Device\\HarddiskVolume1\\Users\\x\\EXCEL.EXE", true, false},
+        {"a link to another volume", kExcelNt, kExcel, SetupApi::kDriveFixed,
+         SetupApi::kDriveRemovable, "\\Device\\HarddiskVolume5\\Office\\EXCEL.EXE", true, false},
+        {"the process has ended", kExcelNt, "", SetupApi::kDriveFixed, SetupApi::kDriveRemovable,
+         "", false, false},
+        {"its id belongs to another program now", kExcelNt, "C:\\Windows\\notepad.exe",
+         SetupApi::kDriveFixed, SetupApi::kDriveRemovable, "", false, false},
     };
+    sim.fileDescriptions[kOnStick] = "Microsoft Excel";
     for (const auto& c : cases) {
         sim.errorMessageBoxes.clear();
         sim.descriptionsRead.clear();
         sim.processImages.clear();
+        sim.finalPaths.clear();
+        sim.ticks += 10000; // the last case's event is too old to count
+        sim.devices.blockers[kStickUsbDevice] = {{c.eventImage, 4321}};
         if (!c.runningImage.empty()) {
             sim.processImages[4321] = c.runningImage;
         }
-        sim.devices.drives['C'].driveType = c.driveType;
+        if (!c.finalPath.empty()) {
+            sim.finalPaths[c.runningImage] = c.finalPath;
+        }
+        sim.devices.drives['C'].driveType = c.cType;
+        sim.devices.drives['E'].driveType = c.eType;
         EjectDrive(stick);
-        EXPECT_EQ(Box(), kFixedText + "\n\nBlocked by: EXCEL.EXE (process 4321)\n" + kExcel)
+        const std::string shownPath = c.eventImage == kExcelNt ? kExcel : kOnStick;
+        EXPECT_EQ(Box(), kFixedText +
+                             "\n\nBlocked by: " + (c.described ? "Microsoft Excel - " : "") +
+                             "EXCEL.EXE (process 4321)\n" + shownPath)
             << c.what;
-        EXPECT_THAT(sim.descriptionsRead, IsEmpty()) << c.what;
+        EXPECT_EQ(sim.descriptionsRead.size(), c.read ? 1u : 0u) << c.what;
     }
+}
+
+TEST_F(BlockedEjectTest, ADescriptionIsReadOnAWorkerThatTheBoxWaitsForAtMostItsBound) {
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    std::promise<std::thread::id> reading;
+    sim.whileReadingDescription = [&] {
+        reading.set_value(std::this_thread::get_id());
+        released.wait();
+    };
+    const auto start = std::chrono::steady_clock::now();
+    EjectDrive(stick);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(Box(), kFixedText + "\n\nBlocked by: EXCEL.EXE (process 4321)\n" + kExcel);
+    EXPECT_GE(waited, std::chrono::milliseconds(kBlockerDescriptionWaitMs));
+    EXPECT_LT(waited, std::chrono::milliseconds(kBlockerDescriptionWaitMs + 2000));
+    EXPECT_NE(reading.get_future().get(), std::this_thread::get_id()); // never the GUI thread
+
+    // While that read hangs, the next refusal reads nothing and does not wait for it.
+    sim.errorMessageBoxes.clear();
+    const auto again = std::chrono::steady_clock::now();
+    EjectDrive(stick);
+    EXPECT_LT(std::chrono::steady_clock::now() - again,
+              std::chrono::milliseconds(kBlockerDescriptionWaitMs));
+    EXPECT_EQ(Box(), kFixedText + "\n\nBlocked by: EXCEL.EXE (process 4321)\n" + kExcel);
+    EXPECT_EQ(sim.descriptionsRead.size(), 1u);
+
+    // Once it has ended, descriptions are read again.
+    release.set_value();
+    ASSERT_TRUE(WaitForBlockerDescriptionReads(std::chrono::seconds(10)));
+    sim.whileReadingDescription = nullptr;
+    sim.errorMessageBoxes.clear();
+    EjectDrive(stick);
+    EXPECT_EQ(Box(),
+              kFixedText + "\n\nBlocked by: Microsoft Excel - EXCEL.EXE (process 4321)\n" + kExcel);
+}
+
+TEST_F(BlockedEjectTest, LongPathsAndDescriptionsAreCutToTheirOwnBounds) {
+    const std::string folder(240, 'f'); // "C:\" + 240 + "\EXCEL.EXE": 253 bytes, not cut
+    const std::string longExcel = "C:\\" + folder + "\\EXCEL.EXE";
+    const std::string longer = "C:\\" + folder + "\\" + std::string(30, 'g') + ".exe";
+    sim.devices.blockers[kStickUsbDevice] = {
+        {"\\Device\\HarddiskVolume1\\" + folder + "\\EXCEL.EXE", 4321},
+        {"\\Device\\HarddiskVolume1\\" + folder + "\\" + std::string(30, 'g') + ".exe", 99}};
+    sim.processImages[4321] = longExcel;
+    sim.fileDescriptions[longExcel] = std::string(80, 'd');
+    sim.processImages[99] = longer;
+    sim.fileDescriptions[longer] = std::string(81, 'e');
+    EjectDrive(stick);
+    EXPECT_EQ(Box(), kFixedText + "\n\nBlocked by: " + std::string(77, 'e') + "... - " +
+                         std::string(30, 'g') + ".exe (process 99)\n" + longer.substr(0, 257) +
+                         "...\nBlocked by: " + std::string(80, 'd') +
+                         " - EXCEL.EXE (process 4321)\n" + longExcel);
 }
 
 TEST_F(BlockedEjectTest, OnTheSecureDesktopTheBoxShowsTheNameOnlyAndAsksNothingMore) {

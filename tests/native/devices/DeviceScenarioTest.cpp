@@ -145,6 +145,7 @@ TEST_F(DeviceScenarioTest, JunkLinesAreSkippedAndCountedWithoutHarm) {
         "E: stick 1 0 hang=0",
         "E: stick 1 0 hang=3601", // more than an hour
         "E: stick 1 0 hang=99999",
+        "E: stick 1 0 hang=4294967297", // wraps to 1 in 32 bits
         "E: stick 1 0 hang=-5",
         "E: stick 1 0 hang=1s",
     };

@@ -42,6 +42,22 @@ TEST(TextFormat, MismatchesGiveNothingRatherThanAPartialText) {
     EXPECT_EQ(FormatText("%*d", {1, 2}), std::nullopt);        // star widths unsupported
 }
 
+TEST(TextFormat, UntrustedWideCharactersBecomeQuestionMarksBeforeAnyCodePage) {
+    const struct {
+        std::u16string text, safe;
+    } cases[] = {
+        {u"Caf\u00E9 \u4E2D.exe", u"Caf\u00E9 \u4E2D.exe"}, // letters stay
+        {u"gpj\u202E.exe", u"gpj?.exe"},                    // a right-to-left override
+        {u"a\u0085b\u200Bc\u2066d\uFEFF", u"a?b?c?d?"},     // C1, zero width, isolate, BOM
+        {u"\U0001F600!", u"\U0001F600!"},                   // a pair stays whole
+        {u"\xD83D!\xDE00", u"?!?"},                         // halves of a pair alone
+        {u"end\xD83D", u"end?"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ReplaceUntrustedCharacters(c.text), c.safe);
+    }
+}
+
 } // namespace
 
 TEST(EventText, ControlCharactersEscapedAndTheLengthBoundedBeforeEscaping) {
