@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "foundation/EventReportUnit.h"
 #include "foundation/FunctionsUnit.h"
@@ -158,12 +159,23 @@ TUSBService::TUSBService(std::string serviceName, std::uint32_t waitBoundMs)
 
 namespace {
 
-RunOptions ControlCodeFailure(const std::string& serviceName, std::uint32_t aControlCode) {
+RunOptions FailureReported(std::uint32_t event, std::string what) {
     RunOptions options;
-    options.failedEvent = kEventControlCodeFailed;
-    options.failedWhat = "The service " + serviceName + " did not receive control code " +
-                         std::to_string(aControlCode);
+    options.failedEvent = event;
+    options.failedWhat = std::move(what);
     return options;
+}
+
+RunOptions RefusedGives(const char* line) {
+    RunOptions options;
+    options.refusedLine = line;
+    return options;
+}
+
+RunOptions ControlCodeFailure(const std::string& serviceName, std::uint32_t aControlCode) {
+    return FailureReported(kEventControlCodeFailed, "The service " + serviceName +
+                                                        " did not receive control code " +
+                                                        std::to_string(aControlCode));
 }
 
 ServiceStep SendStep(std::uint32_t aControlCode) {
@@ -214,8 +226,8 @@ bool TUSBService::StartAndWait() {
             }
             return WaitForState(manager, service, kStateRunning, waitBoundMs_);
         },
-        RunOptions{nullptr, std::nullopt, kEventServiceStartFailed,
-                   "The service " + ServiceName + " could not be started"});
+        FailureReported(kEventServiceStartFailed,
+                        "The service " + ServiceName + " could not be started"));
 }
 
 bool TUSBService::StopAndWait() {
@@ -228,7 +240,7 @@ bool TUSBService::StopAndWait() {
             }
             return WaitForState(manager, service, kStateStopped, waitBoundMs_);
         },
-        RunOptions{kServiceKeepsRunning});
+        RefusedGives(kServiceKeepsRunning));
 }
 
 TUSBService& USBService() {
