@@ -7,18 +7,12 @@ namespace {
 
 constexpr std::string_view kCutMark = "...";
 
-const char* ReasonText(LogLossReason reason) {
-    switch (reason) {
-    case LogLossReason::FolderRefused:
-        return "the folder is a link, or others than SYSTEM and Administrators may change it";
-    case LogLossReason::FolderMissing:
-        return "the drive or share, or a folder on the way, cannot be reached";
-    case LogLossReason::FolderUnwritable:
-        return "the folder cannot be created or written into";
-    case LogLossReason::FileRefused:
-        break;
-    }
-    return "the day's file is a link, has more than one name, or cannot be opened";
+// As the log says it, but naming who may change a refused folder: the reader of the
+// Event Log is not looking at the rule.
+std::string ReasonText(LogLossReason reason) {
+    return reason == LogLossReason::FolderRefused
+               ? "the folder is a link, or others than SYSTEM and Administrators may change it"
+               : LogLossReasonText(reason);
 }
 
 } // namespace

@@ -64,9 +64,7 @@ void TLog::Flush() {
     AppendToFile(folder, fileName);
 }
 
-namespace {
-
-std::string LossText(LogLossReason reason) {
+std::string LogLossReasonText(LogLossReason reason) {
     switch (reason) {
     case LogLossReason::FolderRefused:
         return "the folder is a link, or others may change it";
@@ -79,6 +77,8 @@ std::string LossText(LogLossReason reason) {
     }
     return "the day's file is a link, has more than one name, or cannot be opened";
 }
+
+namespace {
 
 std::string WithoutTrailingBackslash(const std::string& folder) {
     return !folder.empty() && folder.back() == '\\' ? folder.substr(0, folder.size() - 1) : folder;
@@ -216,8 +216,8 @@ void TLog::AppendToOwnFolder(const std::string& folder, const std::string& fileN
         // The file's first line (of this process, today) says why its lines are here.
         text = FormatLogTimestamp(machine.clock->Now(), machine.locale->UserFormats()) +
                " - Warning: Logging here instead of " +
-               EscapeControlCharacters(WithoutTrailingBackslash(folder)) + ": " + LossText(why) +
-               "\r\n" + bytes;
+               EscapeControlCharacters(WithoutTrailingBackslash(folder)) + ": " +
+               LogLossReasonText(why) + "\r\n" + bytes;
     }
     if (const auto lost = WriteInto(ownFolder, fileName, text)) {
         ownFolderFor_.clear();

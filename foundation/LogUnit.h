@@ -21,6 +21,9 @@ enum class LogLossReason {
     FileRefused,      // the day's file is a link, has more than one name, or cannot be opened
 };
 
+// The reason as the log's lines give it ("the folder cannot be created or written into").
+std::string LogLossReasonText(LogLossReason reason);
+
 // Writes timestamped lines to one file per day: <LogPath>\<SourceName>\yyyymmdd.txt.
 // Every line reaches the disk at once; lines are held in memory only while no LogPath
 // is known. The log never reports an input/output failure to its caller.

@@ -25,6 +25,14 @@ template <typename Fn> Fn Resolve(const UniqueLibrary& library, const char* name
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(library.get(), name)));
 }
 
+// An entry of kernel32 that older systems lack (Windows XP): nullptr there.
+template <typename Fn> Fn KernelEntry(const char* name) {
+    const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    return kernel == nullptr
+               ? nullptr
+               : reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(kernel, name)));
+}
+
 // A file's version resource, read whole, with the library that reads its values kept
 // loaded for as long as they are asked for.
 class VersionResource {
@@ -116,9 +124,7 @@ std::optional<FileVersion> Win32SystemFacts::FixedFileVersion(const std::string&
 std::optional<std::string> Win32SystemFacts::ProcessImagePath(std::uint32_t processId) {
     // Resolved at run time: Windows XP has no QueryFullProcessImageNameA.
     using QueryImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
-    const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-    const auto queryImageName = reinterpret_cast<QueryImageNameFn>(reinterpret_cast<void*>(
-        kernel == nullptr ? nullptr : ::GetProcAddress(kernel, "QueryFullProcessImageNameA")));
+    const auto queryImageName = KernelEntry<QueryImageNameFn>("QueryFullProcessImageNameA");
     if (queryImageName == nullptr) {
         return std::nullopt;
     }
@@ -158,9 +164,7 @@ UniqueFileHandle OpenHeld(const std::wstring& path, bool folder) {
 // The NT path that the handle names; resolved at run time (Windows XP has none).
 std::optional<std::string> FinalNtPath(HANDLE file) {
     using FinalPathFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-    const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-    const auto finalPath = reinterpret_cast<FinalPathFn>(reinterpret_cast<void*>(
-        kernel == nullptr ? nullptr : ::GetProcAddress(kernel, "GetFinalPathNameByHandleW")));
+    const auto finalPath = KernelEntry<FinalPathFn>("GetFinalPathNameByHandleW");
     if (finalPath == nullptr) {
         return std::nullopt;
     }
