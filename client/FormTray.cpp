@@ -70,6 +70,13 @@ bool TTrayForm::CheckPluggedInDevices() {
     const auto reason = FormatText(kShutdownBlockReasonFormat, {static_cast<int>(copies.size())});
     view_.CreateShutdownBlockReason(reason.value_or(""));
     view_.CloseDevicesForm();
+    // A decision still waiting for its tick is the same decision as this one. It must not
+    // run in the messages handled here: its list's modal loop would hold this query (or
+    // this lock) unanswered, and the session's end would wait on it.
+    if (warningPending_) {
+        view_.SetTimerWarn(false);
+        warningPending_ = false;
+    }
     view_.ProcessMessages();
     view_.SetTimerWarn(true);
     warningPending_ = true;
@@ -125,6 +132,9 @@ bool TTrayForm::ShowWarningInSession() {
 
 void TTrayForm::TimerWarnTimer() {
     view_.SetTimerWarn(false);
+    if (!warningPending_) {
+        return; // a tick already queued when its timer was stopped
+    }
     warningPending_ = false;
     // A query that arrives while this decision's window is open sets the reason again
     // and arms the next decision, which may even run inside this one's window. The
