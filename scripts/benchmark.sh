@@ -30,9 +30,10 @@ old_list=${2:-${1:-a755ca1}}
 log_rounds=${LOG_ROUNDS:-15}
 log_lines=${LOG_LINES:-100}
 list_rounds=${LIST_ROUNDS:-21}
-export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache \
-    CCACHE_DIR=${CCACHE_DIR:-/work/.ccache} CCACHE_BASEDIR=${CCACHE_BASEDIR:-/work} \
-    CCACHE_NOHASHDIR=1
+if command -v ccache >/dev/null 2>&1; then # three trees share what they compile alike
+    export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache \
+        CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")} CCACHE_NOHASHDIR=1
+fi
 mkdir -p "$bench"
 
 say() { printf '%s\n' "$*"; }
