@@ -30,38 +30,16 @@ old_list=${2:-${1:-a755ca1}}
 log_rounds=${LOG_ROUNDS:-15}
 log_lines=${LOG_LINES:-100}
 list_rounds=${LIST_ROUNDS:-21}
-if command -v ccache >/dev/null 2>&1; then # three trees share what they compile alike
-    export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache \
-        CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")} CCACHE_NOHASHDIR=1
-fi
-mkdir -p "$bench"
+bench_name=benchmark
+. scripts/bench-common.sh
 
 say() { printf '%s\n' "$*"; }
-fail() {
-    printf 'benchmark: %s\n' "$*" >&2
-    exit 1
-}
-
-# Builds targets of the windows preset in a source tree, its output in a log file.
-build_tree() { # SOURCE LOG TARGET...
-    src=$1
-    log=$2
-    shift 2
-    if ! (cd "$src" && { [ -f build/windows/build.ninja ] || cmake --preset windows; } &&
-        cmake --build --preset windows --target "$@") >"$log" 2>&1; then
-        tail -20 "$log" >&2
-        fail "the build in $src failed (see $log)"
-    fi
-}
 
 # Unpacks a commit once into build/bench/<commit>/src; prints that folder.
 unpack() { # COMMIT
-    sha=$(git rev-parse --verify --quiet "$1^{commit}") || fail "no commit $1"
+    sha=$(commit_of "$1")
     src=$bench/$sha/src
-    if [ ! -f "$src/CMakeLists.txt" ]; then
-        rm -rf "$src"
-        mkdir -p "$src"
-        git archive "$sha" | tar -x -C "$src"
+    if unpack_commit "$sha" "$src"; then
         # The log bench of this tree, built against the older tree's own libraries.
         cat >>"$src/CMakeLists.txt" <<'EOF'
 
@@ -76,11 +54,6 @@ EOF
     cmp -s tests/windows/bench/LogLineBench_win.cpp "$src/bench/LogLineBench_win.cpp" ||
         cp tests/windows/bench/LogLineBench_win.cpp "$src/bench/LogLineBench_win.cpp"
     printf '%s\n' "$src"
-}
-
-median() { # reads numbers, one a line
-    sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) exit 1;
-        if (NR % 2) printf "%.4f", v[(NR + 1) / 2]; else printf "%.4f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
 say "Building the current tree (build/windows)..."
@@ -115,15 +88,7 @@ cp "$old_log_bench" "$bench/log-bench-old.exe"
 cp "$new_bin/tests/log_line_bench.exe" "$bench/log-bench-new.exe"
 cp "$new_bin/tests/window_startup_bench.exe" "$bench/"
 
-say "Creating the Wine prefix (build/bench/wine)..."
-# Tried twice: a Wine process of an earlier run may still be ending in the old prefix.
-sh scripts/wine-env.sh setup "$bench/wine" >"$bench/wine.log" 2>&1 ||
-    { sleep 5 && sh scripts/wine-env.sh setup "$bench/wine" >"$bench/wine.log" 2>&1; } ||
-    fail "no Wine prefix (see $bench/wine.log)"
-trap 'sh scripts/wine-env.sh cleanup "$bench/wine" >/dev/null 2>&1 || true' EXIT
-trap 'exit 1' INT TERM
-export WINEPREFIX=$bench/wine/prefix WINEDEBUG=-all
-[ -f "$bench/wine/display" ] && DISPLAY=$(cat "$bench/wine/display") && export DISPLAY
+wine_prefix_up "$bench/wine"
 
 say "Log line: $log_rounds processes of $log_lines lines per tree, old and new in turn..."
 drive_c=$WINEPREFIX/drive_c

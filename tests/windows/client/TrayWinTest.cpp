@@ -89,32 +89,12 @@ protected:
         tray = events ? wintest::StartWithWineDebug(folder + "\\Driveward.exe", "", kEventChannels)
                       : wintest::Start(folder + "\\Driveward.exe", "");
         window = wintest::WaitForWindow(tray.id, "TTrayForm");
-        ASSERT_NE(window, nullptr) << "started: " << (tray.handle != nullptr)
-                                   << ", still running: "
-                                   << (::WaitForSingleObject(tray.handle, 0) == WAIT_TIMEOUT)
-                                   << ", its windows: " << WindowsOf(tray.id);
+        ASSERT_NE(window, nullptr)
+            << "started: " << (tray.handle != nullptr)
+            << ", still running: " << (::WaitForSingleObject(tray.handle, 0) == WAIT_TIMEOUT)
+            << ", its windows: " << wintest::DescribeWindows(tray.id);
         ASSERT_TRUE(wintest::WaitForLogLine(ClientLog(), " - Mode = csNormal"));
         ASSERT_TRUE(wintest::WaitForTrayStartUp(tray, window));
-    }
-    // Class and title of each top-level window of the process, for a failure's message.
-    static std::string WindowsOf(DWORD processId) {
-        std::pair<DWORD, std::string> search{processId, ""};
-        ::EnumWindows(
-            [](HWND shown, LPARAM parameter) -> BOOL {
-                auto& [id, found] = *reinterpret_cast<std::pair<DWORD, std::string>*>(parameter);
-                DWORD owner = 0;
-                ::GetWindowThreadProcessId(shown, &owner);
-                char className[64] = {};
-                char title[128] = {};
-                ::GetClassNameA(shown, className, sizeof className);
-                ::GetWindowTextA(shown, title, sizeof title);
-                if (owner == id) {
-                    found += std::string("[") + className + " \"" + title + "\"] ";
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.second;
     }
     static long EndSession() {
         auto wineboot = wintest::Start("C:\\windows\\system32\\wineboot.exe", "--end-session");

@@ -212,8 +212,8 @@ TEST_F(LogWinTest, TheLogFolderCanBeMovedWhileTheLogRuns) {
                   std::vector<std::string>{"before " + std::to_string(round)});
         EXPECT_EQ(wintest::LogTexts(LogFile()),
                   std::vector<std::string>{"after " + std::to_string(round)});
-        ASSERT_TRUE(wintest::WaitUntil([&] { return ::DeleteFileA(LogFile().c_str()) != FALSE; },
-                                       10000));
+        ASSERT_TRUE(
+            wintest::WaitUntil([&] { return ::DeleteFileA(LogFile().c_str()) != FALSE; }, 10000));
     }
     log.LogPath.clear();
 }

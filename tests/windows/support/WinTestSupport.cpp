@@ -158,8 +158,9 @@ long WaitForExit(Process& process, DWORD timeoutMs) {
 namespace {
 struct WindowSearch {
     DWORD processId;
-    const char* className;
+    const char* className; // nullptr: every window of the process...
     HWND found;
+    std::string* described; // ...described here
 };
 
 BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter) {
@@ -168,7 +169,11 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter) {
     ::GetWindowThreadProcessId(window, &owner);
     char className[256] = {};
     ::GetClassNameA(window, className, sizeof className);
-    if (owner == search->processId && lstrcmpA(className, search->className) == 0) {
+    if (owner == search->processId && search->className == nullptr) {
+        char title[128] = {};
+        ::GetWindowTextA(window, title, sizeof title);
+        *search->described += std::string("[") + className + " \"" + title + "\"] ";
+    } else if (owner == search->processId && lstrcmpA(className, search->className) == 0) {
         search->found = window;
         return FALSE;
     }
@@ -179,7 +184,7 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter) {
 HWND WaitForWindow(DWORD processId, const char* className, DWORD timeoutMs) {
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
     do {
-        WindowSearch search{processId, className, nullptr};
+        WindowSearch search{processId, className, nullptr, nullptr};
         ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
         if (search.found != nullptr) {
             return search.found;
@@ -187,6 +192,13 @@ HWND WaitForWindow(DWORD processId, const char* className, DWORD timeoutMs) {
         ::Sleep(50);
     } while (::GetTickCount64() < deadline);
     return nullptr;
+}
+
+std::string DescribeWindows(DWORD processId) {
+    std::string described;
+    WindowSearch search{processId, nullptr, nullptr, &described};
+    ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return described;
 }
 
 bool WaitForLogLine(const std::string& path, const std::string& text, DWORD timeoutMs) {

@@ -57,6 +57,8 @@ long WaitForExit(Process& process, DWORD timeoutMs = 30000);
 // The first top-level window of the process with the class name (hidden ones included);
 // nullptr when none shows up within the timeout.
 HWND WaitForWindow(DWORD processId, const char* className, DWORD timeoutMs = 30000);
+// Class and title of each top-level window of the process, for a failure's message.
+std::string DescribeWindows(DWORD processId);
 
 // Waits until the tray monitor's start-up is over: its creation (the service check
 // included) done, its message loop idle, and its start-up timer's hiding done.
